@@ -1,0 +1,269 @@
+#include "registry/basRegistry.h"
+
+#include <algorithm>
+#include <array>
+#include <climits>
+#include <cstring>
+#include <memory>
+#include <new>
+#include <optional>
+
+#include "registry/RegistryApi.h"
+
+std::int32_t LastRegStatus = 0;
+
+namespace {
+
+LONG Record(LONG status) noexcept
+{
+    LastRegStatus = status;
+    return status;
+}
+
+// The registry's ANSI functions take 8-bit text. On Windows that is the system's
+// ANSI code page; elsewhere Latin-1 stands in for it (characters beyond it become '?').
+#ifdef _WIN32
+std::string ToAnsi(std::wstring_view text)
+{
+    if (text.empty())
+        return {};
+    const int length = static_cast<int>(text.size());
+    const int size = WideCharToMultiByte(CP_ACP, 0, text.data(), length, nullptr, 0, nullptr, nullptr);
+    std::string ansi(static_cast<std::size_t>(size), '\0');
+    WideCharToMultiByte(CP_ACP, 0, text.data(), length, ansi.data(), size, nullptr, nullptr);
+    return ansi;
+}
+
+std::wstring FromAnsi(const char* bytes, std::size_t count)
+{
+    // MultiByteToWideChar counts in int; no value a 32-bit process can hold reaches that.
+    if (count == 0 || count > INT_MAX)
+        return {};
+    const int length = static_cast<int>(count);
+    const int size = MultiByteToWideChar(CP_ACP, 0, bytes, length, nullptr, 0);
+    std::wstring wide(static_cast<std::size_t>(size), L'\0');
+    MultiByteToWideChar(CP_ACP, 0, bytes, length, wide.data(), size);
+    return wide;
+}
+#else
+std::string ToAnsi(std::wstring_view text)
+{
+    std::string ansi(text.size(), '\0');
+    std::transform(text.begin(), text.end(), ansi.begin(),
+                   [](wchar_t c) { return static_cast<char>(c >= 0 && c <= 0xFF ? c : L'?'); });
+    return ansi;
+}
+
+std::wstring FromAnsi(const char* bytes, std::size_t count)
+{
+    std::wstring wide(count, L'\0');
+    std::transform(bytes, bytes + count, wide.begin(),
+                   [](char c) { return static_cast<wchar_t>(static_cast<unsigned char>(c)); });
+    return wide;
+}
+#endif
+
+RegValue EmptyText()
+{
+    return RegValue::Text({});
+}
+
+RegValue ReadText(HKEY key, const char* valueName, DWORD size)
+{
+    // The size comes from the registry and may be anything; a buffer we cannot
+    // get reads as empty text rather than ending the program.
+    const std::unique_ptr<char[]> buffer(new (std::nothrow) char[size]);
+    if (!buffer)
+        return EmptyText();
+    DWORD count = size;
+    if (Record(RegQueryValueExA(key, valueName, nullptr, nullptr, reinterpret_cast<BYTE*>(buffer.get()),
+                                &count)) != ERROR_SUCCESS)
+        return EmptyText();
+    // The value may have been replaced by a shorter one since its size was asked
+    // for: only the bytes this query delivered are the value's.
+    count = std::min(count, size);
+    const void* nul = std::memchr(buffer.get(), '\0', count);
+    const std::size_t length = nul ? static_cast<std::size_t>(static_cast<const char*>(nul) - buffer.get()) : count;
+    try {
+        return RegValue::Text(FromAnsi(buffer.get(), length));
+    } catch (const std::bad_alloc&) {
+        return EmptyText();
+    }
+}
+
+// REG_DWORD is read into 4 bytes, REG_BINARY into 6; longer data does not fit and
+// the query refuses it. The number is the first four bytes, little-endian, signed.
+template <DWORD Capacity>
+RegValue ReadNumber(HKEY key, const char* valueName)
+{
+    std::array<BYTE, Capacity> bytes{};
+    DWORD count = Capacity;
+    if (Record(RegQueryValueExA(key, valueName, nullptr, nullptr, bytes.data(), &count)) != ERROR_SUCCESS)
+        return EmptyText();
+    const std::uint32_t bits = bytes[0] | bytes[1] << 8 | bytes[2] << 16 | std::uint32_t{bytes[3]} << 24;
+    return RegValue::Integer(static_cast<std::int32_t>(bits));
+}
+
+RegValue ReadOpenKey(HKEY key, const char* valueName)
+{
+    // A missing value reports no type: it stays 0 and reads as empty text.
+    DWORD type = REG_NONE;
+    DWORD size = 0;
+    Record(RegQueryValueExA(key, valueName, nullptr, &type, nullptr, &size));
+    switch (type) {
+    case REG_SZ:
+        return ReadText(key, valueName, size);
+    case REG_DWORD:
+        return ReadNumber<4>(key, valueName);
+    case REG_BINARY:
+        return ReadNumber<6>(key, valueName);
+    case REG_MULTI_SZ:
+        return RegValue{};
+    default:
+        return EmptyText();
+    }
+}
+
+std::wstring_view TrimSpaces(std::wstring_view text)
+{
+    const auto first = text.find_first_not_of(L' ');
+    if (first == std::wstring_view::npos)
+        return {};
+    return text.substr(first, text.find_last_not_of(L' ') - first + 1);
+}
+
+// Numeric text is an optional sign, digits with at most one decimal point (at least
+// one digit) and an optional exponent, such as "42", "-2.5" or "1e3". It is rounded
+// to the nearest integer, halves to the even neighbour. The rounding works on the
+// decimal digits themselves, so every half is recognised exactly, and an exponent of
+// any length cannot overflow.
+//
+// Numeric text beyond the signed 32-bit range gives no number: the writer then
+// stores it as text, so the value is kept as written instead of being wrapped.
+std::optional<std::int32_t> RoundNumericText(std::wstring_view text)
+{
+    std::size_t at = 0;
+    const auto isDigit = [&] { return at < text.size() && text[at] >= L'0' && text[at] <= L'9'; };
+    const auto takeSign = [&] {
+        const bool negative = at < text.size() && text[at] == L'-';
+        if (at < text.size() && (text[at] == L'-' || text[at] == L'+'))
+            ++at;
+        return negative;
+    };
+
+    const bool negative = takeSign();
+    std::string digits;
+    std::optional<std::size_t> point;
+    for (; isDigit() || (at < text.size() && text[at] == L'.' && !point); ++at) {
+        if (text[at] == L'.')
+            point = digits.size();
+        else
+            digits.push_back(static_cast<char>(text[at]));
+    }
+    if (digits.empty())
+        return std::nullopt;
+
+    constexpr long long exponentLimit = 1'000'000'000;
+    long long exponent = 0;
+    if (at < text.size() && (text[at] == L'e' || text[at] == L'E')) {
+        ++at;
+        const bool negativeExponent = takeSign();
+        if (!isDigit())
+            return std::nullopt;
+        for (; isDigit(); ++at)
+            exponent = std::min(exponent * 10 + (text[at] - L'0'), exponentLimit);
+        if (negativeExponent)
+            exponent = -exponent;
+    }
+    if (at != text.size())
+        return std::nullopt;
+
+    const auto firstSignificant = digits.find_first_not_of('0');
+    if (firstSignificant == std::string::npos)
+        return 0;
+    const std::string_view significant = std::string_view(digits).substr(firstSignificant);
+    // Number of digits before the point, counted from the first significant one.
+    const long long wholeDigits =
+        static_cast<long long>(point.value_or(digits.size())) + exponent - static_cast<long long>(firstSignificant);
+    if (wholeDigits > 10)
+        return std::nullopt;
+
+    const auto digitAt = [&](long long i) {
+        return i < static_cast<long long>(significant.size()) ? significant[static_cast<std::size_t>(i)] - '0' : 0;
+    };
+    std::uint64_t magnitude = 0;
+    for (long long i = 0; i < wholeDigits; ++i)
+        magnitude = magnitude * 10 + static_cast<std::uint64_t>(digitAt(i));
+    if (wholeDigits >= 0) {
+        const int firstFraction = digitAt(wholeDigits);
+        const bool beyondHalf =
+            significant.find_first_not_of('0', static_cast<std::size_t>(wholeDigits) + 1) != std::string_view::npos;
+        if (firstFraction > 5 || (firstFraction == 5 && (beyondHalf || magnitude % 2 == 1)))
+            ++magnitude;
+    }
+    const std::uint64_t limit = negative ? std::uint64_t{1} << 31 : (std::uint64_t{1} << 31) - 1;
+    if (magnitude > limit)
+        return std::nullopt;
+    return static_cast<std::int32_t>(negative ? -static_cast<std::int64_t>(magnitude) : static_cast<std::int64_t>(magnitude));
+}
+
+// The number a value is stored as, or none when it is stored as text.
+std::optional<std::int32_t> StoredNumber(const RegValue& value)
+{
+    if (const auto* number = value.integer())
+        return *number;
+    if (const auto* text = value.text())
+        return RoundNumericText(TrimSpaces(*text));
+    return 0;
+}
+
+LONG StoreValue(HKEY key, const char* valueName, const RegValue& value)
+{
+    if (const auto number = StoredNumber(value)) {
+        const auto bits = static_cast<std::uint32_t>(*number);
+        const std::array<BYTE, 4> bytes{static_cast<BYTE>(bits), static_cast<BYTE>(bits >> 8),
+                                        static_cast<BYTE>(bits >> 16), static_cast<BYTE>(bits >> 24)};
+        return RegSetValueExA(key, valueName, 0, REG_DWORD, bytes.data(), static_cast<DWORD>(bytes.size()));
+    }
+    // The count includes the terminating NUL that c_str() supplies: "GPU" is 4 bytes.
+    const std::string text = ToAnsi(TrimSpaces(value.TextForm()));
+    return RegSetValueExA(key, valueName, 0, REG_SZ, reinterpret_cast<const BYTE*>(text.c_str()),
+                          static_cast<DWORD>(text.size() + 1));
+}
+
+} // namespace
+
+std::wstring RegValue::TextForm() const
+{
+    if (const auto* number = integer())
+        return std::to_wstring(*number);
+    if (const auto* value = text())
+        return *value;
+    return {};
+}
+
+RegValue ReadRegValue(HKEY rootKey, std::wstring_view keyPath, std::wstring_view valueName)
+{
+    const std::string path = ToAnsi(keyPath);
+    const std::string name = ToAnsi(valueName);
+    HKEY key = nullptr;
+    Record(RegOpenKeyA(rootKey, path.c_str(), &key));
+    const RegValue result = key ? ReadOpenKey(key, name.c_str()) : EmptyText();
+    // Closed on every path, with handle 0 when the open failed; the caller is left
+    // with the status of this close.
+    Record(RegCloseKey(key));
+    return result;
+}
+
+std::int32_t WriteRegValue(HKEY rootKey, std::wstring_view keyPath, std::wstring_view valueName,
+                           const RegValue& value)
+{
+    const std::string path = ToAnsi(keyPath);
+    const std::string name = ToAnsi(valueName);
+    HKEY key = nullptr;
+    // Not tested: when the key cannot be created, the store runs on handle 0 and fails.
+    Record(RegCreateKeyA(rootKey, path.c_str(), &key));
+    const LONG stored = Record(StoreValue(key, name.c_str(), value));
+    Record(RegCloseKey(key));
+    return stored;
+}
