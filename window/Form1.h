@@ -1,0 +1,64 @@
+#pragma once
+// The program's only window: two labels, three option buttons, Close and a banner.
+// It implements OptionGroup on its option buttons and turns the user's input into
+// calls of the selection logic.
+
+#include <windows.h>
+
+#include <array>
+
+#include "window/Form1Layout.h"
+#include "window/Handle.h"
+#include "window/SelectionLogic.h"
+
+class Form1 final : public OptionGroup {
+public:
+    // Creates the window and its controls, runs Form_Load, then shows the window
+    // centred. Returns false when the window could not be created.
+    bool Create(HINSTANCE instance, int showCommand);
+
+    // Keyboard handling of a dialog, done here because the option buttons are
+    // managed by hand. Returns true when the message was handled.
+    bool PreTranslateMessage(const MSG& message);
+
+    // OptionGroup
+    void SetValue(Option option, bool selected) override;
+    bool GetValue(Option option) override;
+    void SetVisible(Option option, bool shown) override;
+    void SetCaption(Option option, std::wstring_view caption) override;
+    void RestoreSelection(Option option) override;
+    void Notify(Notice notice, std::int32_t status) override;
+
+private:
+    static LRESULT CALLBACK WindowProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam) noexcept;
+    LRESULT HandleMessage(UINT message, WPARAM wParam, LPARAM lParam) noexcept;
+
+    void OnCreate();
+    void OnCommand(int id, int code);
+    void OnActivate(bool active);
+    void OnSetFocus();
+    void OnDestroy();
+
+    void Form_Load();
+    void Command1_Click();
+
+    HWND Control(ControlId id) const { return GetDlgItem(window_, static_cast<int>(id)); }
+    HWND OptionButton(Option option) const;
+    void ShowSelection(Option option);
+    void OnOptionClicked(Option option);
+    void FocusControl(HWND control);
+    HWND InitialFocus() const;
+    void MoveFocus(bool backwards);
+    // Returns false when the focus is not on an option button.
+    bool MoveSelection(HWND from, bool backwards);
+    void LoadPictures(HINSTANCE instance);
+
+    HWND window_ = nullptr;
+    HWND lastFocus_ = nullptr;
+    // Set while the program itself moves the focus: Windows raises a click on an
+    // unchecked option button that receives the focus, which is not the user's choice.
+    bool movingFocus_ = false;
+    unique_hicon bigIcon_;
+    unique_hicon smallIcon_;
+    unique_hbitmap banner_;
+};

@@ -1,0 +1,35 @@
+#pragma once
+// The window's controls: ids, kinds, captions and places. Free of the Windows
+// headers so that the test driver can share it.
+
+#include <array>
+#include <string_view>
+
+// Control ids stay clear of IDOK (1) and IDCANCEL (2).
+enum class ControlId : int { Label1 = 101, Option1, Option2, Option3, Label2, Command1, Image1 };
+
+enum class ControlKind { Label, CentredLabel, Option, PushButton, Picture };
+
+// Lengths in twips: 1440 to the inch, 15 to the pixel at 96 dots per inch.
+struct ControlPlace {
+    ControlId id;
+    ControlKind kind;
+    std::wstring_view caption;
+    int left, top, width, height;
+};
+
+inline constexpr std::wstring_view kFormCaption = L"Quorlin v.0.1";
+inline constexpr int kClientWidthTwips = 4095;
+inline constexpr int kClientHeightTwips = 3405;
+
+// In tab order, which is also the order of creation. Label1 is wider than the
+// client area on purpose: the window clips it at its right edge.
+inline constexpr std::array<ControlPlace, 7> kControls{{
+    {ControlId::Option1, ControlKind::Option, L"Enable GeForce PhysX", 360, 600, 3615, 255},
+    {ControlId::Label1, ControlKind::Label, L"GeForce PhysX settings:", 120, 120, 4335, 255},
+    {ControlId::Option2, ControlKind::Option, L"Disable GeForce PhysX (runs on CPU)", 360, 960, 3615, 255},
+    {ControlId::Command1, ControlKind::PushButton, L"Close", 2280, 1800, 1695, 375},
+    {ControlId::Option3, ControlKind::Option, L"Not detected (probably NV PhysX not installed)", 360, 1320, 3615, 255},
+    {ControlId::Label2, ControlKind::CentredLabel, L"Made by the\r\nQuorlin project", 120, 1800, 1935, 495},
+    {ControlId::Image1, ControlKind::Picture, L"", 120, 2400, 3840, 900},
+}};

@@ -1,0 +1,43 @@
+// Start-up: create the window (which loads the stored selection), show it, and run
+// the message loop until the window is destroyed.
+
+#include <windows.h>
+
+#include "window/Form1.h"
+#include "window/Handle.h"
+#include "window/SystemLibrary.h"
+
+namespace {
+
+// A 32-bit program without a manifest, run by a standard user with UAC on, has its
+// writes below HKEY_LOCAL_MACHINE\Software redirected to the account's virtual
+// store, where the physics runtime never looks.
+bool TokenIsVirtualized()
+{
+    unique_handle token;
+    if (!OpenProcessToken(GetCurrentProcess(), TOKEN_QUERY, token.put()))
+        return false;
+    DWORD enabled = 0;
+    DWORD size = 0;
+    return GetTokenInformation(token.get(), TokenVirtualizationEnabled, &enabled, sizeof enabled, &size) && enabled;
+}
+
+} // namespace
+
+int WINAPI wWinMain(HINSTANCE instance, HINSTANCE, PWSTR, int showCommand)
+{
+    RestrictDllSearchToSystem();
+    SetVirtualizationQuery(&TokenIsVirtualized);
+
+    Form1 form;
+    if (!form.Create(instance, showCommand))
+        return 1;
+    MSG message{};
+    while (GetMessageW(&message, nullptr, 0, 0) > 0) {
+        if (form.PreTranslateMessage(message))
+            continue;
+        TranslateMessage(&message);
+        DispatchMessageW(&message);
+    }
+    return static_cast<int>(message.wParam);
+}
