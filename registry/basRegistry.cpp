@@ -2,6 +2,8 @@
 
 #include <algorithm>
 #include <array>
+#include <charconv>
+#include <iterator>
 #include <climits>
 #include <cstring>
 #include <memory>
@@ -235,8 +237,11 @@ LONG StoreValue(HKEY key, const char* valueName, const RegValue& value)
 
 std::wstring RegValue::TextForm() const
 {
-    if (const auto* number = integer())
-        return std::to_wstring(*number);
+    if (const auto* number = integer()) {
+        char digits[12];
+        char* const end = std::to_chars(std::begin(digits), std::end(digits), *number).ptr;
+        return std::wstring(digits, end);
+    }
     if (const auto* value = text())
         return *value;
     return {};

@@ -85,7 +85,11 @@ std::wstring SystemErrorText(std::int32_t status)
     std::wstring message(text, length);
     while (!message.empty() && (message.back() == L'\n' || message.back() == L'\r' || message.back() == L' '))
         message.pop_back();
-    return message.empty() ? L"error " + std::to_wstring(status) : message;
+    if (message.empty()) {
+        wsprintfW(text, L"Error %d.", status);
+        message = text;
+    }
+    return message;
 }
 
 // The common controls library is not one Windows always takes from the system

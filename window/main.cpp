@@ -3,6 +3,8 @@
 
 #include <windows.h>
 
+#include <cstdlib>
+
 #include "window/Form1.h"
 #include "window/Handle.h"
 #include "window/SystemLibrary.h"
@@ -23,6 +25,17 @@ bool TokenIsVirtualized()
 }
 
 } // namespace
+
+// The static C++ runtime's default terminate handler writes the exception's
+// demangled type to stderr, which links in a demangler and a printf: a quarter of
+// the executable. A GUI program has no stderr to write to, so this replacement
+// (what a runtime built without its verbose handler does) just ends the process.
+namespace __gnu_cxx {
+void __verbose_terminate_handler()
+{
+    std::abort();
+}
+} // namespace __gnu_cxx
 
 int WINAPI wWinMain(HINSTANCE instance, HINSTANCE, PWSTR, int showCommand)
 {
