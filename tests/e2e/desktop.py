@@ -1,0 +1,182 @@
+"""A private X display and Wine desktop for running quorlin.exe with real input.
+
+One Xvfb, one Wine virtual desktop on it (named after this process, so that no
+other Wine program in the prefix lands on it), and quorlin_driver.exe to start
+the program there, read its window and plant registry values. Every process is
+started here and stopped by its own pid.
+
+Run as a script, it takes a picture of the window:
+    desktop.py screenshot QUORLIN_EXE DRIVER_EXE OUT.png
+"""
+
+import json
+import os
+import re
+import struct
+import subprocess
+import sys
+import time
+from pathlib import Path
+
+ROOT = Path(__file__).resolve().parents[2]
+SIZE = (800, 600)
+
+
+def pe_bits(path):
+    header = Path(path).read_bytes()[:1024]
+    pe = struct.unpack_from("<I", header, 60)[0]
+    return {0x14C: 32, 0x8664: 64}[struct.unpack_from("<H", header, pe + 4)[0]]
+
+
+def can_run(path):
+    """False only for a 32-bit program on a kernel that cannot execute 32-bit code."""
+    return pe_bits(path) == 64 or subprocess.run([ROOT / "scripts/can-run-i386"]).returncode == 0
+
+
+def until(probe, what, timeout=10.0):
+    """Polls probe() every 50 ms until it returns something true; returns that."""
+    deadline = time.monotonic() + timeout
+    while True:
+        result = probe()
+        if result or time.monotonic() > deadline:
+            break
+        time.sleep(0.05)
+    if not result:
+        raise TimeoutError(f"gave up waiting for {what}")
+    return result
+
+
+class Desktop:
+    def __init__(self, exe, driver):
+        self.exe, self.driver_exe = str(Path(exe).resolve()), str(Path(driver).resolve())
+        # The driver must match the program's bitness to see its registry view.
+        assert pe_bits(exe) == pe_bits(driver), "quorlin.exe and the driver differ in bitness"
+        self.loader = "/usr/lib/wine/wine64" if pe_bits(exe) == 64 else "/usr/lib/wine/wine"
+        self.name = f"Quorlin{os.getpid()}"
+        self.program = None
+        self.started = []
+
+    def _spawn(self, args, **options):
+        process = subprocess.Popen(args, env=self.env, stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL, **options)
+        self.started.append(process)
+        return process
+
+    def start(self):
+        self.env = dict(os.environ, WINEPREFIX=os.environ.get("WINEPREFIX", str(ROOT / "build/wine")),
+                        WINEDEBUG="-all", WINEDLLOVERRIDES="mscoree,mshtml=", QUORLIN_DESKTOP=self.name)
+        subprocess.run([ROOT / "scripts/wine-prefix"], env=self.env, check=True)
+        read, write = os.pipe()
+        # No auto-repeat: on a busy machine a key held a moment too long would repeat.
+        self._spawn(["Xvfb", "-displayfd", str(write), "-screen", "0", "%dx%dx24" % SIZE, "-nolisten", "tcp", "-r"],
+                    pass_fds=[write])
+        os.close(write)
+        with os.fdopen(read) as pipe:
+            self.env["DISPLAY"] = ":" + pipe.readline().strip()
+        # Run by its Windows path, explorer is this very process (by name, Wine runs
+        # it through start.exe, which would keep our pid).
+        self._spawn([self.loader, r"C:\windows\system32\explorer.exe", "/desktop=%s,%dx%d" % (self.name, *SIZE)])
+        # Found on our display, so the windows drawn on it are ours to click.
+        desktop = until(lambda: self.x("xdotool", "search", "--name", f"^{self.name} - Wine desktop$").split(),
+                        "the Wine desktop", 30)[0]
+        geometry = self.x("xwininfo", "-id", desktop)
+        self.offset = tuple(int(re.search(rf"Absolute upper-left {axis}:\s+(-?\d+)", geometry)[1]) for axis in "XY")
+        # Wine closes a desktop when its last user leaves: one stays until we close its input.
+        self.holder = self._spawn([self.loader, self.driver_exe, "hold"], stdin=subprocess.PIPE)
+
+    def stop(self):
+        """Ends what start() started, last first: the holder and explorer may leave by
+        themselves (the desktop closes once the holder has gone), Xvfb is told to."""
+        self.end_program()
+        if getattr(self, "holder", None):
+            self.holder.stdin.close()
+        for process in reversed(self.started):
+            try:
+                process.wait(timeout=0 if process.args[0] == "Xvfb" else 5)
+            except subprocess.TimeoutExpired:
+                process.terminate()
+                try:
+                    process.wait(timeout=5)
+                except subprocess.TimeoutExpired:
+                    process.kill()
+                    process.wait()
+
+    def x(self, *args):
+        return subprocess.run(args, env=self.env, capture_output=True, text=True).stdout
+
+    def driver(self, *args, check=True):
+        done = subprocess.run([self.loader, self.driver_exe, *args], env=self.env, capture_output=True, text=True,
+                              timeout=60)
+        lines = done.stdout.strip().splitlines()
+        if check and (done.returncode or not lines):
+            raise RuntimeError(f"quorlin_driver {' '.join(args)}: exit {done.returncode}: {done.stdout}{done.stderr}")
+        return json.loads(lines[-1]) if lines else None
+
+    def launch(self):
+        """Starts quorlin.exe on the desktop and waits until its window takes input."""
+        self.program = subprocess.Popen([self.loader, self.driver_exe, "run", self.exe], env=self.env,
+                                        stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+        self.driver("wait", "30")
+
+    def end_program(self):
+        if self.program and self.program.poll() is None:
+            self.driver("kill", check=False)
+            try:
+                self.program.wait(timeout=10)
+            except subprocess.TimeoutExpired:
+                self.program.kill()  # the driver's job then ends quorlin.exe too
+                self.program.wait()
+        self.program = None
+
+    # Real input, in the desktop's screen coordinates.
+    def click(self, x, y):
+        self.x("xdotool", "mousemove", "--sync", str(x + self.offset[0]), str(y + self.offset[1]), "click", "1")
+
+    def drag(self, start, end, steps=8):
+        (x0, y0), (x1, y1) = [(x + self.offset[0], y + self.offset[1]) for x, y in (start, end)]
+        moves = []
+        for step in range(1, steps + 1):
+            moves += ["mousemove", str(x0 + (x1 - x0) * step // steps), str(y0 + (y1 - y0) * step // steps),
+                      "sleep", "0.05"]
+        self.x("xdotool", "mousemove", "--sync", str(x0), str(y0), "mousedown", "1", *moves, "mouseup", "1")
+
+    def key(self, *keys):
+        self.x("xdotool", "key", *keys)
+
+    def icon_sizes(self, caption):
+        """Sizes of the icons Wine handed to X for the window (its _NET_WM_ICON)."""
+        window = self.x("xdotool", "search", "--name", f"^{re.escape(caption)}$").split()[0]
+        text = self.x("xprop", "-id", window, "-notype", "32c", "_NET_WM_ICON")
+        numbers = [int(n) for n in re.findall(r"\d+", text.partition("=")[2])]
+        sizes, at = [], 0
+        while at + 1 < len(numbers):
+            sizes.append((numbers[at], numbers[at + 1]))
+            at += 2 + numbers[at] * numbers[at + 1]
+        return sizes
+
+    def screenshot(self, out, box):
+        left, top, right, bottom = box
+        x, y = left + self.offset[0], top + self.offset[1]
+        subprocess.run(["import", "-window", "root", "-crop", f"{right - left}x{bottom - top}+{x}+{y}", "+repage",
+                        str(out)], env=self.env, check=True)
+
+
+def screenshot(exe, driver, out):
+    desktop = Desktop(exe, driver)
+    try:
+        desktop.start()
+        desktop.launch()
+        time.sleep(1)  # let it finish painting the picture
+        left, top, right, bottom = desktop.driver("state")["window"]
+        margin = 8
+        desktop.screenshot(out, (max(left - margin, 0), max(top - margin, 0),
+                                 min(right + margin, SIZE[0]), min(bottom + margin, SIZE[1])))
+        desktop.driver("close")
+        desktop.program.wait(timeout=10)
+    finally:
+        desktop.stop()
+
+
+if __name__ == "__main__":
+    if len(sys.argv) != 5 or sys.argv[1] != "screenshot":
+        sys.exit(__doc__)
+    screenshot(*sys.argv[2:])
