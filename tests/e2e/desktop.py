@@ -111,10 +111,11 @@ class Desktop:
             raise RuntimeError(f"quorlin_driver {' '.join(args)}: exit {done.returncode}: {done.stdout}{done.stderr}")
         return json.loads(lines[-1]) if lines else None
 
-    def launch(self):
-        """Starts quorlin.exe on the desktop and waits until its window takes input."""
-        self.program = subprocess.Popen([self.loader, self.driver_exe, "run", self.exe], env=self.env,
-                                        stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+    def launch(self, exe=None, env=None, stderr=subprocess.DEVNULL):
+        """Starts quorlin.exe (or a copy of it, EXE) on the desktop and waits until its
+        window takes input; ENV adds to the environment, stderr takes Wine's output."""
+        self.program = subprocess.Popen([self.loader, self.driver_exe, "run", str(exe or self.exe)],
+                                        env=dict(self.env, **(env or {})), stdout=subprocess.DEVNULL, stderr=stderr)
         self.driver("wait", "30")
 
     def end_program(self):

@@ -12,8 +12,11 @@
 //   wait-gone [SECONDS]   until the window and its process are gone
 //   close | kill          post WM_CLOSE to the window | end its process
 //   reg-put TYPE HEX      store exactly these bytes (TYPE: 1 REG_SZ, 4 REG_DWORD, ...)
-//   reg-get               the stored type and bytes, as the ANSI functions see them
+//   reg-put TYPE @FILE    store the bytes of FILE (values too long for a command line)
+//   reg-get [FILE]        the stored type and bytes, as the ANSI functions see them;
+//                         with FILE, the bytes go there and only their count is printed
 //   reg-clear             delete the key, whatever its security
+//   reg-allow             lift any denial set on the key
 //   reg-deny-set          the key (created if missing) refuses KEY_SET_VALUE to Everyone
 //   reg-deny-read         the key refuses KEY_QUERY_VALUE to Everyone
 
@@ -314,11 +317,44 @@ int Status(LONG status)
     return Print(Json().Int("status", status), status == ERROR_SUCCESS);
 }
 
-int RegPut(const char* type, std::string_view hex)
+// A Unix path names a file on drive Z:, whose root is the Unix root.
+std::string WindowsPath(std::string path)
+{
+    return path.starts_with('/') ? "Z:" + path : path;
+}
+
+bool ReadFileBytes(const std::string& path, std::string& bytes)
+{
+    std::FILE* file = std::fopen(WindowsPath(path).c_str(), "rb");
+    if (!file)
+        return false;
+    char chunk[65536];
+    for (std::size_t count; (count = std::fread(chunk, 1, sizeof chunk, file)) > 0;)
+        bytes.append(chunk, count);
+    const bool ok = !std::ferror(file);
+    std::fclose(file);
+    return ok;
+}
+
+bool WriteFileBytes(const std::string& path, const std::string& bytes)
+{
+    std::FILE* file = std::fopen(WindowsPath(path).c_str(), "wb");
+    if (!file)
+        return false;
+    const bool ok = std::fwrite(bytes.data(), 1, bytes.size(), file) == bytes.size();
+    return std::fclose(file) == 0 && ok;
+}
+
+int RegPut(const char* type, std::string_view data)
 {
     std::string bytes;
-    for (std::size_t i = 0; i + 1 < hex.size(); i += 2)
-        bytes += static_cast<char>(std::strtoul(std::string(hex.substr(i, 2)).c_str(), nullptr, 16));
+    if (data.starts_with('@')) {
+        if (!ReadFileBytes(std::string(data.substr(1)), bytes))
+            return Print(Json().Str("error", "cannot read the file"), false);
+    } else {
+        for (std::size_t i = 0; i + 1 < data.size(); i += 2)
+            bytes += static_cast<char>(std::strtoul(std::string(data.substr(i, 2)).c_str(), nullptr, 16));
+    }
     // A guard byte after the data: the registry appends a NUL to text followed by one.
     const std::string guarded = bytes + '\x7F';
     HKEY key = nullptr;
@@ -331,7 +367,7 @@ int RegPut(const char* type, std::string_view hex)
     return Status(status);
 }
 
-int RegGet()
+int RegGet(const char* file)
 {
     HKEY key = nullptr;
     DWORD type = 0, size = 0;
@@ -347,6 +383,11 @@ int RegGet()
     }
     if (status != ERROR_SUCCESS)
         return Print(Json().Int("status", status)); // "missing" (2), or refused
+    if (file) {
+        if (!WriteFileBytes(file, bytes))
+            return Print(Json().Str("error", "cannot write the file"), false);
+        return Print(Json().Int("status", status).Int("type", type).Int("size", static_cast<long long>(bytes.size())));
+    }
     std::string hex;
     for (const unsigned char byte : bytes) {
         char pair[3];
@@ -378,14 +419,21 @@ int RegDeny(const wchar_t* sddl)
     return Status(status);
 }
 
+LONG RegAllow()
+{
+    HKEY key = nullptr;
+    LONG status = RegOpenKeyExA(HKEY_LOCAL_MACHINE, kKeyPath, 0, WRITE_DAC, &key);
+    if (status == ERROR_SUCCESS) {
+        status = SetDacl(key, L"D:(A;;KA;;;WD)");
+        RegCloseKey(key);
+    }
+    return status;
+}
+
 int RegClear()
 {
     // Lift any denial first: deleting the tree opens the key.
-    HKEY key = nullptr;
-    if (RegOpenKeyExA(HKEY_LOCAL_MACHINE, kKeyPath, 0, WRITE_DAC, &key) == ERROR_SUCCESS) {
-        SetDacl(key, L"D:(A;;KA;;;WD)");
-        RegCloseKey(key);
-    }
+    RegAllow();
     const LONG status = RegDeleteTreeA(HKEY_LOCAL_MACHINE, kKeyPath);
     return Status(status == ERROR_FILE_NOT_FOUND ? ERROR_SUCCESS : status);
 }
@@ -423,8 +471,10 @@ int main(int argc, char** argv)
         return End(command == "kill");
     if (command == "reg-put" && argc == 4)
         return RegPut(argv[2], argv[3]);
-    if (command == "reg-get")
-        return RegGet();
+    if (command == "reg-get" && argc <= 3)
+        return RegGet(argc == 3 ? argv[2] : nullptr);
+    if (command == "reg-allow")
+        return Status(RegAllow());
     if (command == "reg-clear")
         return RegClear();
     if (command == "reg-deny-set")
@@ -432,6 +482,7 @@ int main(int argc, char** argv)
     if (command == "reg-deny-read")
         return RegDeny(L"D:(D;;0x1;;;WD)(A;;KA;;;WD)"); // 0x1: KEY_QUERY_VALUE
     std::fprintf(stderr, "usage: quorlin_driver run EXE | hold | state | wait [s] | wait-gone [s] | close | kill\n"
-                         "       | reg-put TYPE HEX | reg-get | reg-clear | reg-deny-set | reg-deny-read\n");
+                         "       | reg-put TYPE HEX|@FILE | reg-get [FILE] | reg-clear | reg-allow\n"
+                         "       | reg-deny-set | reg-deny-read\n");
     return 2;
 }
