@@ -1,0 +1,103 @@
+// Times programs from launch to their window being shown, and from WM_CLOSE to
+// the process's exit. Usage: launcher PAIRS PROGRAM_A PROGRAM_B
+// With QUORLIN_DESKTOP set, the programs run (and are watched) on that Wine desktop.
+// Runs A and B alternately PAIRS times and prints one line per launch:
+//   <A|B> <milliseconds to shown> <milliseconds from WM_CLOSE to exit>
+
+#include <windows.h>
+
+#include <cstdio>
+#include <cwchar>
+#include <string>
+
+#include "window/Handle.h"
+
+namespace {
+
+struct Search {
+    DWORD processId;
+    HWND window;
+};
+
+BOOL CALLBACK FindShown(HWND window, LPARAM lParam)
+{
+    auto* search = reinterpret_cast<Search*>(lParam);
+    DWORD owner = 0;
+    GetWindowThreadProcessId(window, &owner);
+    if (owner == search->processId && IsWindowVisible(window) && !GetWindow(window, GW_OWNER)) {
+        search->window = window;
+        return FALSE;
+    }
+    return TRUE;
+}
+
+double Milliseconds(LARGE_INTEGER from, LARGE_INTEGER to)
+{
+    LARGE_INTEGER frequency;
+    QueryPerformanceFrequency(&frequency);
+    return 1000.0 * static_cast<double>(to.QuadPart - from.QuadPart) / static_cast<double>(frequency.QuadPart);
+}
+
+bool Measure(const wchar_t* program, wchar_t* desktop, double& shown, double& exited)
+{
+    std::wstring commandLine = L"\"" + std::wstring(program) + L"\"";
+    STARTUPINFOW startup{};
+    startup.cb = sizeof startup;
+    startup.lpDesktop = desktop;
+    PROCESS_INFORMATION process{};
+    LARGE_INTEGER start, visible, end;
+    QueryPerformanceCounter(&start);
+    if (!CreateProcessW(program, commandLine.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr, &startup, &process))
+        return false;
+    const unique_handle processHandle(process.hProcess);
+    const unique_handle threadHandle(process.hThread);
+    Search search{process.dwProcessId, nullptr};
+    for (int tries = 0; !search.window && tries < 20000; ++tries) {
+        EnumWindows(FindShown, reinterpret_cast<LPARAM>(&search));
+        if (!search.window)
+            Sleep(1);
+    }
+    QueryPerformanceCounter(&visible);
+    bool ok = search.window != nullptr;
+    if (ok) {
+        // Let the program finish painting before it is asked to close.
+        Sleep(200);
+        LARGE_INTEGER closing;
+        QueryPerformanceCounter(&closing);
+        PostMessageW(search.window, WM_CLOSE, 0, 0);
+        ok = WaitForSingleObject(process.hProcess, 20000) == WAIT_OBJECT_0;
+        QueryPerformanceCounter(&end);
+        exited = Milliseconds(closing, end);
+    }
+    if (!ok)
+        TerminateProcess(process.hProcess, 1);
+    shown = Milliseconds(start, visible);
+    return ok;
+}
+
+} // namespace
+
+int wmain(int argc, wchar_t** argv)
+{
+    if (argc != 4)
+        return 2;
+    const int pairs = _wtoi(argv[1]);
+    wchar_t desktop[128];
+    const DWORD length = GetEnvironmentVariableW(L"QUORLIN_DESKTOP", desktop, ARRAYSIZE(desktop));
+    const bool ownDesktop = length > 0 && length < ARRAYSIZE(desktop);
+    if (ownDesktop) {
+        const HDESK handle = OpenDesktopW(desktop, 0, FALSE, GENERIC_ALL);
+        if (!handle || !SetThreadDesktop(handle))
+            return 1;
+    }
+    for (int pair = 0; pair < pairs; ++pair) {
+        for (int which = 0; which < 2; ++which) {
+            double shown = 0, exited = 0;
+            if (!Measure(argv[2 + which], ownDesktop ? desktop : nullptr, shown, exited))
+                return 1;
+            std::printf("%c %.1f %.1f\n", which == 0 ? 'A' : 'B', shown, exited);
+            std::fflush(stdout);
+        }
+    }
+    return 0;
+}
