@@ -161,6 +161,23 @@ class Desktop:
                         str(out)], env=self.env, check=True)
 
 
+def run_tests(desktop, argv):
+    """Runs the calling script's unittest tests on DESKTOP, started for them and
+    stopped afterwards, and returns the exit code: 77 (ctest's "skipped") when this
+    kernel cannot execute the program, else 0 or 1."""
+    if not can_run(desktop.exe):
+        print(f"{Path(argv[0]).name}: this kernel cannot execute 32-bit code; skipping", file=sys.stderr)
+        return 77
+    import unittest
+
+    try:
+        desktop.start()
+        result = unittest.main(module="__main__", argv=argv, exit=False, verbosity=2).result
+    finally:
+        desktop.stop()
+    return 0 if result.wasSuccessful() else 1
+
+
 def screenshot(exe, driver, out):
     desktop = Desktop(exe, driver)
     try:

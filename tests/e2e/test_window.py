@@ -15,7 +15,7 @@ import re
 import sys
 import unittest
 
-from desktop import SIZE, Desktop, can_run, until
+from desktop import SIZE, Desktop, run_tests, until
 
 REG_SZ, REG_EXPAND_SZ, REG_DWORD = 1, 2, 4
 OPTIONS = ("102", "103", "104")
@@ -269,17 +269,9 @@ def main():
     options, rest = parser.parse_known_args()
     if not options.exe or not options.driver:
         parser.error("needs --exe and --driver (or QUORLIN_EXE and QUORLIN_DRIVER)")
-    if not can_run(options.exe):
-        print("test_window: this kernel cannot execute 32-bit code; skipping", file=sys.stderr)
-        return 77
     global desktop
     desktop = Desktop(options.exe, options.driver)
-    try:
-        desktop.start()
-        result = unittest.main(argv=[sys.argv[0], *rest], exit=False, verbosity=2).result
-    finally:
-        desktop.stop()
-    return 0 if result.wasSuccessful() else 1
+    return run_tests(desktop, [sys.argv[0], *rest])
 
 
 if __name__ == "__main__":

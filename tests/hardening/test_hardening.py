@@ -15,7 +15,6 @@ Exits 77, ctest's "skipped", for a 32-bit build on a kernel that cannot execute
 """
 
 import argparse
-import os
 import re
 import shutil
 import subprocess
@@ -25,7 +24,7 @@ import unittest
 from pathlib import Path
 
 sys.path.insert(0, str(Path(__file__).resolve().parents[1] / "e2e"))
-from desktop import Desktop, can_run, until  # noqa: E402
+from desktop import Desktop, run_tests, until  # noqa: E402
 from test_window import CUSTOM, NOT_DETECTED, OPTION3, OPTIONS, REG_DWORD, REG_SZ  # noqa: E402
 
 REG_BINARY = 3
@@ -158,16 +157,8 @@ def main():
         parser.add_argument(f"--{name}", required=True)
     global options, desktop
     options, rest = parser.parse_known_args()
-    if not can_run(options.exe):
-        print("test_hardening: this kernel cannot execute 32-bit code; skipping", file=sys.stderr)
-        return 77
     desktop = Desktop(options.exe, options.driver)
-    try:
-        desktop.start()
-        result = unittest.main(argv=[sys.argv[0], *rest], exit=False, verbosity=2).result
-    finally:
-        desktop.stop()
-    return 0 if result.wasSuccessful() else 1
+    return run_tests(desktop, [sys.argv[0], *rest])
 
 
 if __name__ == "__main__":

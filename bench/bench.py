@@ -16,7 +16,7 @@ import subprocess
 import sys
 from pathlib import Path
 
-ROOT = Path(__file__).resolve().parents[2]
+ROOT = Path(__file__).resolve().parents[1]
 sys.path.insert(0, str(ROOT / "tests/e2e"))
 sys.path.insert(0, str(ROOT / "tests/resources"))
 from desktop import Desktop  # noqa: E402
@@ -117,7 +117,8 @@ def main():
     product = Path(args.product)
     size = product.stat().st_size
     imports = PeFile(product.read_bytes()).imports()
-    machine = f"{platform.node()} ({os.cpu_count()} cores, {platform.machine()}, Linux {platform.release()})"
+    wine = subprocess.run([desktop.loader, "--version"], capture_output=True, text=True).stdout.strip()
+    machine = f"{platform.node()} ({os.cpu_count()} cores, {platform.machine()}, Linux {platform.release()}, {wine})"
     rows = [
         ("Date", datetime.date.today().isoformat(), ""),
         ("Machine", machine, ""),
