@@ -9,7 +9,6 @@
 //                         closes a desktop once its last user has left)
 //   state                 the window, its controls, and any message box it owns
 //   wait [SECONDS]        until the window exists, is shown and takes input
-//   wait-gone [SECONDS]   until the window and its process are gone
 //   close | kill          post WM_CLOSE to the window | end its process
 //   reg-put TYPE HEX      store exactly these bytes (TYPE: 1 REG_SZ, 4 REG_DWORD, ...)
 //   reg-put TYPE @FILE    store the bytes of FILE (values too long for a command line)
@@ -255,20 +254,6 @@ int Wait(ULONGLONG deadline)
     return Print(Json().Int("pid", ProcessOf(form)));
 }
 
-int WaitGone(ULONGLONG deadline)
-{
-    const HWND form = FindForm();
-    const HANDLE process = form ? OpenProcess(SYNCHRONIZE, FALSE, ProcessOf(form)) : nullptr;
-    while (FindForm() && Remaining(deadline))
-        Sleep(50);
-    bool gone = !FindForm();
-    if (process) {
-        gone = gone && WaitForSingleObject(process, Remaining(deadline)) == WAIT_OBJECT_0;
-        CloseHandle(process);
-    }
-    return Print(Json().Bool("gone", gone), gone);
-}
-
 // Asks the window to close as its close box would, or ends its process outright.
 int End(bool kill)
 {
@@ -465,8 +450,6 @@ int main(int argc, char** argv)
         return State();
     if (command == "wait")
         return Wait(deadline);
-    if (command == "wait-gone")
-        return WaitGone(deadline);
     if (command == "close" || command == "kill")
         return End(command == "kill");
     if (command == "reg-put" && argc == 4)
@@ -481,7 +464,7 @@ int main(int argc, char** argv)
         return RegDeny(L"D:(D;;0x2;;;WD)(A;;KA;;;WD)"); // 0x2: KEY_SET_VALUE
     if (command == "reg-deny-read")
         return RegDeny(L"D:(D;;0x1;;;WD)(A;;KA;;;WD)"); // 0x1: KEY_QUERY_VALUE
-    std::fprintf(stderr, "usage: quorlin_driver run EXE | hold | state | wait [s] | wait-gone [s] | close | kill\n"
+    std::fprintf(stderr, "usage: quorlin_driver run EXE | hold | state | wait [s] | close | kill\n"
                          "       | reg-put TYPE HEX|@FILE | reg-get [FILE] | reg-clear | reg-allow\n"
                          "       | reg-deny-set | reg-deny-read\n");
     return 2;
