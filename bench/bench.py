@@ -11,7 +11,6 @@ import os
 import platform
 import re
 import statistics
-import struct
 import subprocess
 import sys
 from pathlib import Path
@@ -19,7 +18,7 @@ from pathlib import Path
 ROOT = Path(__file__).resolve().parents[1]
 sys.path.insert(0, str(ROOT / "tests/e2e"))
 sys.path.insert(0, str(ROOT / "tests/resources"))
-from desktop import Desktop  # noqa: E402
+from desktop import Desktop, pe_bits  # noqa: E402
 from test_executable import PeFile  # noqa: E402
 
 REGISTRY_CALLS = ["RegOpenKeyA", "RegQueryValueExA", "RegCloseKey", "RegCreateKeyA", "RegSetValueExA"]
@@ -50,17 +49,6 @@ def timings(desktop, launcher, exe, floor, pairs):
     return runs
 
 
-def image_range(exe):
-    pe = PeFile(Path(exe).read_bytes())
-    opt = struct.unpack_from("<I", pe.data, 0x3C)[0] + 24
-    if pe.magic == 0x10B:
-        base = struct.unpack_from("<I", pe.data, opt + 28)[0]
-    else:
-        base = struct.unpack_from("<Q", pe.data, opt + 24)[0]
-    size = struct.unpack_from("<I", pe.data, opt + 56)[0]
-    return base, base + size
-
-
 def registry_calls(desktop, exe, state):
     """The registry calls made from quorlin.exe's own code while it starts."""
     _, kind, data = state
@@ -68,15 +56,13 @@ def registry_calls(desktop, exe, state):
         desktop.driver("reg-put", kind, data.hex())
     else:
         desktop.driver("reg-clear")
-    env = dict(desktop.env, WINEDEBUG="+relay")
     trace = ROOT / "build/bench/relay.log"
     with open(trace, "w") as log:
-        program = subprocess.Popen([desktop.loader, desktop.driver_exe, "run", desktop.exe], env=env,
-                                   stdout=subprocess.DEVNULL, stderr=log)
-        desktop.driver("wait", "60")
+        desktop.launch(env={"WINEDEBUG": "+relay"}, stderr=log)
         desktop.driver("close")
-        program.wait(timeout=60)
-    low, high = image_range(exe)
+        desktop.program.wait(timeout=60)
+    pe = PeFile(Path(exe).read_bytes())
+    low, high = pe.image_base, pe.image_base + pe.image_size
     calls = []
     pattern = re.compile(r":Call advapi32\.(\w+)\(.*\) ret=([0-9a-fA-F]+)")
     for line in trace.read_text(errors="replace").splitlines():
@@ -122,8 +108,7 @@ def main():
     rows = [
         ("Date", datetime.date.today().isoformat(), ""),
         ("Machine", machine, ""),
-        ("Program timed", f"{args.exe} ({'32' if PeFile(Path(args.exe).read_bytes()).magic == 0x10B else '64'}-bit),"
-                          f" {args.pairs} pairs", ""),
+        ("Program timed", f"{args.exe} ({pe_bits(args.exe)}-bit), {args.pairs} pairs", ""),
         ("Launch to window shown, median", f"quorlin {quorlin_shown:.0f} ms, floor {floor_shown:.0f} ms",
          f"ratio {quorlin_shown / floor_shown:.2f} (target at most 1.10)"),
         ("WM_CLOSE to exit, median", f"quorlin {quorlin_exit:.0f} ms, floor {floor_exit:.0f} ms",

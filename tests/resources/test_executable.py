@@ -24,6 +24,9 @@ class PeFile:
         self.magic = struct.unpack_from("<H", data, opt)[0]
         self.timestamp = struct.unpack_from("<I", data, pe + 8)[0]
         self.subsystem, self.dll_characteristics = struct.unpack_from("<HH", data, opt + 68)
+        self.image_base = struct.unpack_from("<I", data, opt + 28)[0] if self.magic == 0x10B \
+            else struct.unpack_from("<Q", data, opt + 24)[0]
+        self.image_size = struct.unpack_from("<I", data, opt + 56)[0]
         directories = opt + (96 if self.magic == 0x10B else 112)
         self.directories = [struct.unpack_from("<II", data, directories + 8 * i) for i in range(16)]
         self.sections = []

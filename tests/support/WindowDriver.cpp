@@ -31,6 +31,8 @@
 #include <string>
 #include <string_view>
 
+#include "window/Handle.h"
+
 namespace {
 
 // The window's control ids, as the program's users (and these tests) know them.
@@ -247,10 +249,8 @@ int Wait(ULONGLONG deadline)
         Sleep(50);
     if (!form || !IsWindowVisible(form))
         return Print(Json().Str("error", "no window"), false);
-    if (const HANDLE process = OpenProcess(SYNCHRONIZE | PROCESS_QUERY_INFORMATION, FALSE, ProcessOf(form))) {
-        WaitForInputIdle(process, Remaining(deadline));
-        CloseHandle(process);
-    }
+    if (const unique_handle process{OpenProcess(SYNCHRONIZE | PROCESS_QUERY_INFORMATION, FALSE, ProcessOf(form))})
+        WaitForInputIdle(process.get(), Remaining(deadline));
     return Print(Json().Int("pid", ProcessOf(form)));
 }
 
@@ -260,10 +260,9 @@ int End(bool kill)
     const HWND form = FindForm();
     if (!form || !kill)
         return Print(Json().Bool("found", form).Bool("posted", form && PostMessageW(form, WM_CLOSE, 0, 0)));
-    const HANDLE process = OpenProcess(PROCESS_TERMINATE | SYNCHRONIZE, FALSE, ProcessOf(form));
-    const bool ended = process && TerminateProcess(process, 9) && WaitForSingleObject(process, 5000) == WAIT_OBJECT_0;
-    if (process)
-        CloseHandle(process);
+    const unique_handle process{OpenProcess(PROCESS_TERMINATE | SYNCHRONIZE, FALSE, ProcessOf(form))};
+    const bool ended =
+        process && TerminateProcess(process.get(), 9) && WaitForSingleObject(process.get(), 5000) == WAIT_OBJECT_0;
     return Print(Json().Bool("found", true).Bool("ended", ended), ended);
 }
 
