@@ -266,9 +266,10 @@ std::int32_t WriteRegValue(HKEY rootKey, std::wstring_view keyPath, std::wstring
     const std::string path = ToAnsi(keyPath);
     const std::string name = ToAnsi(valueName);
     HKEY key = nullptr;
-    // Not tested: when the key cannot be created, the store runs on handle 0 and fails.
-    Record(RegCreateKeyA(rootKey, path.c_str(), &key));
+    // When the key cannot be created the store still runs, on handle 0, and fails in
+    // turn; the caller is given the first refusal, which is the one that says why.
+    const LONG created = Record(RegCreateKeyA(rootKey, path.c_str(), &key));
     const LONG stored = Record(StoreValue(key, name.c_str(), value));
     Record(RegCloseKey(key));
-    return stored;
+    return created != ERROR_SUCCESS ? created : stored;
 }

@@ -55,6 +55,7 @@ RegValue ReadRegValue(HKEY rootKey, std::wstring_view keyPath, std::wstring_view
 
 // Creates or opens the key and stores the value: numeric values as REG_DWORD,
 // everything else as REG_SZ text without surrounding spaces and with its NUL.
-// Returns the status of the store, which is 0 only when the value was stored.
+// Returns 0 when the value was stored, else the status of the first call that
+// failed: the create's, or the store's.
 std::int32_t WriteRegValue(HKEY rootKey, std::wstring_view keyPath, std::wstring_view valueName,
                            const RegValue& value);

@@ -15,6 +15,11 @@ constexpr std::wstring_view kNotSavedText =
     L"Your choice was not saved: {error}\n\n"
     L"The setting is kept for all users of this computer, so changing it needs an administrator. "
     L"Run Quorlin as an administrator and choose again.";
+constexpr std::wstring_view kRestartText =
+    L"Your choice was not saved: {error}\n\n"
+    L"The setting is kept for all users of this computer, so changing it needs an administrator.\n\n"
+    L"Restart Quorlin as an administrator? You can then choose again.";
+constexpr std::wstring_view kNotRestartedText = L"Quorlin could not be restarted as an administrator: {error}";
 constexpr std::wstring_view kThisAccountOnlyText =
     L"Your choice was saved for this account only. Windows kept it in this account's own copy "
     L"of the setting, which the PhysX runtime does not read.\n\n"
@@ -398,9 +403,28 @@ void Form1::RestoreSelection(Option option)
 
 void Form1::Notify(Notice notice, std::int32_t status)
 {
-    std::wstring text(notice == Notice::NotSaved ? kNotSavedText : kThisAccountOnlyText);
+    const std::wstring_view text = notice == Notice::NotSaved                  ? kNotSavedText
+                                   : notice == Notice::SavedForThisAccountOnly ? kThisAccountOnlyText
+                                                                               : kNotRestartedText;
+    Tell(text, status, MB_OK | MB_ICONWARNING);
+}
+
+bool Form1::OfferRestartAsAdministrator(std::int32_t status)
+{
+    return Tell(kRestartText, status, MB_YESNO | MB_ICONWARNING | MB_DEFBUTTON1) == IDYES;
+}
+
+void Form1::Close()
+{
+    // Posted: the request comes from inside a click handler, which still runs.
+    PostMessageW(window_, WM_CLOSE, 0, 0);
+}
+
+int Form1::Tell(std::wstring_view text, std::int32_t status, UINT type)
+{
+    std::wstring message(text);
     constexpr std::wstring_view placeholder = L"{error}";
-    if (const auto at = text.find(placeholder); at != std::wstring::npos)
-        text.replace(at, placeholder.size(), SystemErrorText(status));
-    MessageBoxW(window_, text.c_str(), std::wstring(kFormCaption).c_str(), MB_OK | MB_ICONWARNING);
+    if (const auto at = message.find(placeholder); at != std::wstring::npos)
+        message.replace(at, placeholder.size(), SystemErrorText(status));
+    return MessageBoxW(window_, message.c_str(), std::wstring(kFormCaption).c_str(), type);
 }

@@ -28,6 +28,8 @@ public:
     void SetCaption(Option option, std::wstring_view caption) override;
     void RestoreSelection(Option option) override;
     void Notify(Notice notice, std::int32_t status) override;
+    bool OfferRestartAsAdministrator(std::int32_t status) override;
+    void Close() override;
 
 private:
     static LRESULT CALLBACK WindowProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam) noexcept;
@@ -52,6 +54,9 @@ private:
     // Returns false when the focus is not on an option button.
     bool MoveSelection(HWND from, bool backwards);
     void LoadPictures(HINSTANCE instance);
+    // A message box owned by the window: text with "{error}" replaced by the
+    // system's description of status. Returns the button pressed.
+    int Tell(std::wstring_view text, std::int32_t status, UINT type);
 
     HWND window_ = nullptr;
     HWND lastFocus_ = nullptr;

@@ -13,7 +13,25 @@ Option g_storedOption = Option::Option3;
 // user's doing, and if it fails what is shown is still what is stored.
 bool g_loading = false;
 
-VirtualizationQuery g_isVirtualized = nullptr;
+Elevation* g_elevation = nullptr;
+
+// Only a refusal of access is one an administrator could overcome, and only when
+// this process is not one already; anything else is just explained.
+void ExplainRefusal(OptionGroup& group, std::int32_t status)
+{
+    if (status != kErrorAccessDenied || !g_elevation || g_elevation->IsElevated()) {
+        group.Notify(Notice::NotSaved, status);
+        return;
+    }
+    if (!group.OfferRestartAsAdministrator(status))
+        return;
+    // The elevated Quorlin starts afresh: it reads, shows and lets the user choose again.
+    const std::int32_t started = g_elevation->RestartAsAdministrator();
+    if (started == 0)
+        group.Close();
+    else if (started != kErrorCancelled)
+        group.Notify(Notice::NotRestarted, started);
+}
 
 void StoreSelection(OptionGroup& group, Option option, std::wstring_view text)
 {
@@ -25,11 +43,11 @@ void StoreSelection(OptionGroup& group, Option option, std::wstring_view text)
         return;
     if (status != 0) {
         group.RestoreSelection(g_storedOption);
-        group.Notify(Notice::NotSaved, status);
+        ExplainRefusal(group, status);
         return;
     }
     g_storedOption = option;
-    if (g_isVirtualized && g_isVirtualized())
+    if (g_elevation && g_elevation->IsVirtualized())
         group.Notify(Notice::SavedForThisAccountOnly, 0);
 }
 
@@ -37,6 +55,10 @@ void StoreSelection(OptionGroup& group, Option option, std::wstring_view text)
 
 void ApplyStoredSelection(OptionGroup& group)
 {
+    // A virtualised read prefers this account's copy of the value to the machine's,
+    // which is the one the runtime uses: turn that off before the first read.
+    if (g_elevation)
+        g_elevation->TurnOffVirtualization();
     const std::wstring stored = ReadRegValue(HardwareRootKey(), kHardwareKeyPath, kHardwareValueName).TextForm();
 
     Option selected = Option::Option3;
@@ -70,7 +92,7 @@ void Option2_Click(OptionGroup& group)
     StoreSelection(group, Option::Option2, kCpuText);
 }
 
-void SetVirtualizationQuery(VirtualizationQuery query) noexcept
+void SetElevation(Elevation* elevation) noexcept
 {
-    g_isVirtualized = query;
+    g_elevation = elevation;
 }

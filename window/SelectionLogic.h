@@ -1,7 +1,8 @@
 #pragma once
 // The mapping between the text the physics runtime keeps in the registry and the
 // state of the window's three option buttons. Free of the Windows headers: it
-// reaches the window only through OptionGroup.
+// reaches the window only through OptionGroup, and the process's token and the
+// shell only through Elevation.
 
 #include <cstdint>
 #include <string_view>
@@ -18,6 +19,10 @@ inline constexpr std::wstring_view kCpuText = L"CPU";
 inline constexpr std::wstring_view kCustomCaption = L"Custom (probably AGEIA PhysX HW)";
 inline constexpr std::wstring_view kNotDetectedCaption = L"Not detected (probably NV PhysX not installed)";
 
+// The Win32 error codes the logic tells apart.
+inline constexpr std::int32_t kErrorAccessDenied = 5;
+inline constexpr std::int32_t kErrorCancelled = 1223; // the user declined the elevation prompt
+
 inline HKEY HardwareRootKey() noexcept
 {
     return PredefinedKey(kHardwareRootKeyId);
@@ -27,10 +32,11 @@ inline HKEY HardwareRootKey() noexcept
 // processor; Option3 only shows why neither is selected and is never the user's.
 enum class Option { Option1, Option2, Option3 };
 
-// What the user is told about a selection of theirs.
+// What the user is told.
 enum class Notice {
-    NotSaved,               // the registry refused the write
-    SavedForThisAccountOnly // the write went to this account's virtual store
+    NotSaved,                // the registry refused the write of a choice
+    SavedForThisAccountOnly, // the write went to this account's virtual store
+    NotRestarted             // Quorlin could not be started again as an administrator
 };
 
 class OptionGroup {
@@ -46,24 +52,48 @@ public:
     // Selects this option and clears the others without raising any click: puts
     // back what the group showed before a selection that could not be stored.
     virtual void RestoreSelection(Option option) = 0;
-    // Tells the user; status is the registry's error code (0 when there is none).
+    // Tells the user; status is the error code behind it (0 when there is none).
     virtual void Notify(Notice notice, std::int32_t status) = 0;
+    // Tells the user that a choice was refused (status) and asks whether to start
+    // Quorlin again as an administrator. True when the answer is yes.
+    virtual bool OfferRestartAsAdministrator(std::int32_t status) = 0;
+    // Closes the window, as its Close button does.
+    virtual void Close() = 0;
 
 protected:
     ~OptionGroup() = default;
 };
 
-// Reads the stored choice once and puts the group in the matching state; in the GPU
-// and CPU states the click handler stores the same text again.
+// The process's standing under UAC, and the way to a higher one. A double-clicked
+// Quorlin runs unelevated, and, being a 32-bit program without a manifest, with
+// its registry access below HKEY_LOCAL_MACHINE\Software redirected to the
+// account's virtual store.
+class Elevation {
+public:
+    // Stops that redirection, so that reads see the value the runtime uses and a
+    // write the user may not make is refused. Does nothing where it cannot.
+    virtual void TurnOffVirtualization() = 0;
+    virtual bool IsVirtualized() = 0;
+    virtual bool IsElevated() = 0;
+    // Starts Quorlin again, elevated. Returns 0 once the new process has started,
+    // kErrorCancelled when the user declined, or the error that stopped it.
+    virtual std::int32_t RestartAsAdministrator() = 0;
+
+protected:
+    ~Elevation() = default;
+};
+
+// The program installs the real token and shell; without one, nothing is
+// virtualised and nothing can be elevated.
+void SetElevation(Elevation* elevation) noexcept;
+
+// Turns virtualisation off, then reads the stored choice once and puts the group in
+// the matching state; in the GPU and CPU states the click handler stores the same
+// text again.
 void ApplyStoredSelection(OptionGroup& group);
 
 // Store "GPU" (or "CPU") when Option1 (or Option2) has become selected. A write the
-// user started that fails puts the previous selection back and says so.
+// user started that fails puts the previous selection back and says so; when an
+// administrator could make it, the user is offered a restart as one.
 void Option1_Click(OptionGroup& group);
 void Option2_Click(OptionGroup& group);
-
-// Whether the process's registry writes below HKEY_LOCAL_MACHINE\Software land in
-// the account's virtual store. The window installs the real token query; without
-// one, writes count as real.
-using VirtualizationQuery = bool (*)();
-void SetVirtualizationQuery(VirtualizationQuery query) noexcept;

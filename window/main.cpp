@@ -6,25 +6,8 @@
 #include <cstdlib>
 
 #include "window/Form1.h"
-#include "window/Handle.h"
+#include "window/ProcessToken.h"
 #include "window/SystemLibrary.h"
-
-namespace {
-
-// A 32-bit program without a manifest, run by a standard user with UAC on, has its
-// writes below HKEY_LOCAL_MACHINE\Software redirected to the account's virtual
-// store, where the physics runtime never looks.
-bool TokenIsVirtualized()
-{
-    unique_handle token;
-    if (!OpenProcessToken(GetCurrentProcess(), TOKEN_QUERY, token.put()))
-        return false;
-    DWORD enabled = 0;
-    DWORD size = 0;
-    return GetTokenInformation(token.get(), TokenVirtualizationEnabled, &enabled, sizeof enabled, &size) && enabled;
-}
-
-} // namespace
 
 // The static C++ runtime's default terminate handler writes the exception's
 // demangled type to stderr, which links in a demangler and a printf: a quarter of
@@ -40,7 +23,8 @@ void __verbose_terminate_handler()
 int WINAPI wWinMain(HINSTANCE instance, HINSTANCE, PWSTR, int showCommand)
 {
     RestrictDllSearchToSystem();
-    SetVirtualizationQuery(&TokenIsVirtualized);
+    ProcessToken token;
+    SetElevation(&token);
 
     Form1 form;
     if (!form.Create(instance, showCommand))

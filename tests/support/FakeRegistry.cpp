@@ -3,28 +3,43 @@
 #include <algorithm>
 #include <cctype>
 #include <cstring>
+#include <utility>
 
 namespace fake {
 namespace {
 
-// Key and value names compare without regard to case, as Windows does.
 std::string Lower(std::string text)
 {
     std::transform(text.begin(), text.end(), text.begin(), [](unsigned char c) { return std::tolower(c); });
     return text;
 }
 
-std::string Join(const std::string& parent, const char* subKey)
+LONG Log(Call call)
 {
-    std::string path = parent;
-    if (subKey && *subKey)
-        path += '\\' + Lower(subKey);
-    return path;
+    Registry& registry = TheRegistry();
+    registry.calls.push_back(call);
+    if (registry.onCall)
+        registry.onCall(call);
+    return call.status;
 }
 
-std::string FullPath(const std::string& keyPath)
+LONG OpenKey(Function function, HKEY root, LPCSTR subKey, PHKEY result)
 {
-    return Join("hklm", keyPath.c_str());
+    Registry& registry = TheRegistry();
+    const bool create = function == Function::RegCreateKeyA;
+    const auto log = [&](LONG status) { return Log({function, root, subKey, false, 0, {}, status}); };
+    if (root != HKEY_LOCAL_MACHINE)
+        return log(ERROR_INVALID_HANDLE);
+    if (create ? registry.refuseCreate : registry.refuseOpen)
+        return log(ERROR_ACCESS_DENIED);
+    if (!registry.HasKey(subKey)) {
+        if (!create)
+            return log(ERROR_FILE_NOT_FOUND);
+        registry.CreateKey(subKey);
+    }
+    *result = reinterpret_cast<HKEY>(registry.nextHandle++);
+    registry.open[*result] = Lower(subKey);
+    return log(ERROR_SUCCESS);
 }
 
 } // namespace
@@ -37,122 +52,77 @@ Registry& TheRegistry()
 
 const char* NameOf(Function function)
 {
-    switch (function) {
-    case Function::RegOpenKeyA: return "RegOpenKeyA";
-    case Function::RegCreateKeyA: return "RegCreateKeyA";
-    case Function::RegQueryValueExA: return "RegQueryValueExA";
-    case Function::RegSetValueExA: return "RegSetValueExA";
-    case Function::RegCloseKey: return "RegCloseKey";
-    }
-    return "?";
-}
-
-void Registry::Reset()
-{
-    *this = Registry{};
+    constexpr const char* names[] = {"RegOpenKeyA", "RegCreateKeyA", "RegQueryValueExA", "RegSetValueExA",
+                                     "RegCloseKey"};
+    return names[static_cast<int>(function)];
 }
 
 void Registry::CreateKey(const std::string& keyPath)
 {
-    // Every key on the path exists, as after RegCreateKey.
-    const std::string full = FullPath(keyPath);
-    for (std::size_t at = full.find('\\'); at != std::string::npos; at = full.find('\\', at + 1))
-        keys_[full.substr(0, at)];
-    keys_[full];
+    const std::string path = Lower(keyPath);
+    for (std::size_t at = path.find('\\'); at != std::string::npos; at = path.find('\\', at + 1))
+        keys[path.substr(0, at)];
+    keys[path];
 }
 
 void Registry::Put(const std::string& keyPath, const std::string& valueName, StoredValue value)
 {
     CreateKey(keyPath);
-    keys_[FullPath(keyPath)].values[Lower(valueName)] = std::move(value);
+    keys[Lower(keyPath)][Lower(valueName)] = std::move(value);
 }
 
 std::optional<StoredValue> Registry::Get(const std::string& keyPath, const std::string& valueName) const
 {
-    const auto key = keys_.find(FullPath(keyPath));
-    if (key == keys_.end())
+    const auto key = keys.find(Lower(keyPath));
+    if (key == keys.end() || !key->second.count(Lower(valueName)))
         return std::nullopt;
-    const auto value = key->second.values.find(Lower(valueName));
-    if (value == key->second.values.end())
-        return std::nullopt;
-    return value->second;
+    return key->second.at(Lower(valueName));
 }
 
 bool Registry::HasKey(const std::string& keyPath) const
 {
-    return keys_.count(FullPath(keyPath)) != 0;
+    return keys.count(Lower(keyPath)) != 0;
 }
 
-std::optional<std::string> Registry::PathOf(HKEY key) const
+} // namespace fake
+
+using fake::Function;
+
+LONG RegOpenKeyA(HKEY key, LPCSTR subKey, PHKEY result)
 {
-    if (key == HKEY_LOCAL_MACHINE)
-        return std::string("hklm");
-    if (key == HKEY_CURRENT_USER)
-        return std::string("hkcu");
-    const auto open = handles_.find(key);
-    if (open == handles_.end())
-        return std::nullopt;
-    return open->second;
+    return fake::OpenKey(Function::RegOpenKeyA, key, subKey, result);
 }
 
-LONG Registry::Log(Call call)
+LONG RegCreateKeyA(HKEY key, LPCSTR subKey, PHKEY result)
 {
-    calls.push_back(call);
-    if (onCall)
-        onCall(calls.back());
-    return call.status;
+    return fake::OpenKey(Function::RegCreateKeyA, key, subKey, result);
 }
 
-LONG Registry::Open(HKEY root, const char* subKey, HKEY* result, bool create)
+LONG RegQueryValueExA(HKEY key, LPCSTR name, LPDWORD, LPDWORD type, LPBYTE data, LPDWORD count)
 {
-    const Function function = create ? Function::RegCreateKeyA : Function::RegOpenKeyA;
-    const auto log = [&](LONG status) { return Log({function, root, subKey ? subKey : "", false, 0, {}, status}); };
-    const auto parent = PathOf(root);
-    if (!parent)
-        return log(ERROR_INVALID_HANDLE);
-    if (create ? refuseCreate : refuseOpen)
-        return log(ERROR_ACCESS_DENIED);
-    const std::string path = Join(*parent, subKey);
-    if (!keys_.count(path)) {
-        if (!create)
-            return log(ERROR_FILE_NOT_FOUND);
-        for (std::size_t at = path.find('\\'); at != std::string::npos; at = path.find('\\', at + 1))
-            keys_[path.substr(0, at)];
-        keys_[path];
-    }
-    const HKEY handle = reinterpret_cast<HKEY>(nextHandle_++);
-    handles_[handle] = path;
-    *result = handle;
-    return log(ERROR_SUCCESS);
-}
-
-LONG Registry::Query(HKEY key, const char* name, DWORD* type, BYTE* data, DWORD* count)
-{
-    const DWORD capacity = count ? *count : 0;
+    fake::Registry& registry = fake::TheRegistry();
+    const DWORD capacity = data ? *count : 0;
     const auto log = [&](LONG status) {
-        return Log({Function::RegQueryValueExA, key, name ? name : "", data != nullptr, data ? capacity : 0, {}, status});
+        return fake::Log({Function::RegQueryValueExA, key, name, data != nullptr, capacity, {}, status});
     };
-    const auto path = PathOf(key);
-    if (!path || !keys_.count(*path))
+    const auto open = registry.open.find(key);
+    if (open == registry.open.end())
         return log(ERROR_INVALID_HANDLE);
-    auto& values = keys_[*path].values;
-    const std::string valueName = Lower(name ? name : "");
-    const auto found = values.find(valueName);
+    auto& values = registry.keys[open->second];
+    const auto found = values.find(fake::Lower(name));
     if (found == values.end())
         return log(ERROR_FILE_NOT_FOUND);
-    const StoredValue value = found->second;
+    const fake::StoredValue value = found->second;
     if (type)
         *type = value.type;
     const auto size = static_cast<DWORD>(value.bytes.size());
     if (!data) {
-        if (count)
-            *count = reportedSize.value_or(size);
-        if (replaceAfterSizeQuery) {
-            if (*replaceAfterSizeQuery)
-                values[valueName] = **replaceAfterSizeQuery;
+        *count = registry.reportedSize.value_or(size);
+        if (const auto replacement = std::exchange(registry.replaceAfterSizeQuery, std::nullopt)) {
+            if (*replacement)
+                found->second = **replacement;
             else
-                values.erase(valueName);
-            replaceAfterSizeQuery.reset();
+                values.erase(found);
         }
         return log(ERROR_SUCCESS);
     }
@@ -163,54 +133,24 @@ LONG Registry::Query(HKEY key, const char* name, DWORD* type, BYTE* data, DWORD*
     return log(ERROR_SUCCESS);
 }
 
-LONG Registry::Set(HKEY key, const char* name, DWORD type, const BYTE* data, DWORD count)
+LONG RegSetValueExA(HKEY key, LPCSTR name, DWORD, DWORD type, const BYTE* data, DWORD count)
 {
+    fake::Registry& registry = fake::TheRegistry();
     const std::string bytes(reinterpret_cast<const char*>(data), count);
     const auto log = [&](LONG status) {
-        return Log({Function::RegSetValueExA, key, name ? name : "", true, count, bytes, status});
+        return fake::Log({Function::RegSetValueExA, key, name, true, count, bytes, status});
     };
-    const auto path = PathOf(key);
-    if (!path || !keys_.count(*path))
+    const auto open = registry.open.find(key);
+    if (open == registry.open.end())
         return log(ERROR_INVALID_HANDLE);
-    if (failSet)
-        return log(ERROR_ACCESS_DENIED);
-    keys_[*path].values[Lower(name ? name : "")] = {type, bytes};
+    if (registry.setStatus != ERROR_SUCCESS)
+        return log(registry.setStatus);
+    registry.keys[open->second][fake::Lower(name)] = {type, bytes};
     return log(ERROR_SUCCESS);
-}
-
-LONG Registry::Close(HKEY key)
-{
-    const auto log = [&](LONG status) { return Log({Function::RegCloseKey, key, {}, false, 0, {}, status}); };
-    if (key == HKEY_LOCAL_MACHINE || key == HKEY_CURRENT_USER)
-        return log(ERROR_SUCCESS);
-    if (!handles_.erase(key))
-        return log(ERROR_INVALID_HANDLE);
-    return log(ERROR_SUCCESS);
-}
-
-} // namespace fake
-
-LONG RegOpenKeyA(HKEY key, LPCSTR subKey, PHKEY result)
-{
-    return fake::TheRegistry().Open(key, subKey, result, false);
-}
-
-LONG RegCreateKeyA(HKEY key, LPCSTR subKey, PHKEY result)
-{
-    return fake::TheRegistry().Open(key, subKey, result, true);
-}
-
-LONG RegQueryValueExA(HKEY key, LPCSTR valueName, LPDWORD, LPDWORD type, LPBYTE data, LPDWORD dataSize)
-{
-    return fake::TheRegistry().Query(key, valueName, type, data, dataSize);
-}
-
-LONG RegSetValueExA(HKEY key, LPCSTR valueName, DWORD, DWORD type, const BYTE* data, DWORD dataSize)
-{
-    return fake::TheRegistry().Set(key, valueName, type, data, dataSize);
 }
 
 LONG RegCloseKey(HKEY key)
 {
-    return fake::TheRegistry().Close(key);
+    const LONG status = fake::TheRegistry().open.erase(key) ? ERROR_SUCCESS : ERROR_INVALID_HANDLE;
+    return fake::Log({Function::RegCloseKey, key, {}, false, 0, {}, status});
 }
