@@ -2,7 +2,7 @@
 
 One Xvfb, one Wine virtual desktop on it (named after this process, so that no
 other Wine program in the prefix lands on it), and quorlin_driver.exe to start
-the program there, read its window and plant registry values. Every process is
+the program there, report its window and plant registry values. Every process is
 started here and stopped by its own pid.
 
 Run as a script, it takes a picture of the window:
@@ -12,9 +12,11 @@ Run as a script, it takes a picture of the window:
 import json
 import os
 import re
+import shutil
 import struct
 import subprocess
 import sys
+import tempfile
 import time
 from pathlib import Path
 
@@ -28,21 +30,18 @@ def pe_bits(path):
     return {0x14C: 32, 0x8664: 64}[struct.unpack_from("<H", header, pe + 4)[0]]
 
 
-def can_run(path):
-    """False only for a 32-bit program on a kernel that cannot execute 32-bit code."""
-    return pe_bits(path) == 64 or subprocess.run([ROOT / "scripts/can-run-i386"]).returncode == 0
+def windows_path(path):
+    """The path as a Windows program sees it: drive Z: is the Unix root."""
+    return "Z:" + str(Path(path).resolve()).replace("/", "\\")
 
 
 def until(probe, what, timeout=10.0):
     """Polls probe() every 50 ms until it returns something true; returns that."""
     deadline = time.monotonic() + timeout
-    while True:
-        result = probe()
-        if result or time.monotonic() > deadline:
-            break
+    while not (result := probe()):
+        if time.monotonic() > deadline:
+            raise TimeoutError(f"gave up waiting for {what}")
         time.sleep(0.05)
-    if not result:
-        raise TimeoutError(f"gave up waiting for {what}")
     return result
 
 
@@ -55,6 +54,7 @@ class Desktop:
         self.name = f"Quorlin{os.getpid()}"
         self.program = None
         self.started = []
+        self.scratch = Path(tempfile.mkdtemp(prefix="quorlin-e2e-"))
 
     def _spawn(self, args, **options):
         process = subprocess.Popen(args, env=self.env, stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL, **options)
@@ -75,7 +75,6 @@ class Desktop:
         # Run by its Windows path, explorer is this very process (by name, Wine runs
         # it through start.exe, which would keep our pid).
         self._spawn([self.loader, r"C:\windows\system32\explorer.exe", "/desktop=%s,%dx%d" % (self.name, *SIZE)])
-        # Found on our display, so the windows drawn on it are ours to click.
         desktop = until(lambda: self.x("xdotool", "search", "--name", f"^{self.name} - Wine desktop$").split(),
                         "the Wine desktop", 30)[0]
         geometry = self.x("xwininfo", "-id", desktop)
@@ -84,8 +83,8 @@ class Desktop:
         self.holder = self._spawn([self.loader, self.driver_exe, "hold"], stdin=subprocess.PIPE)
 
     def stop(self):
-        """Ends what start() started, last first: the holder and explorer may leave by
-        themselves (the desktop closes once the holder has gone), Xvfb is told to."""
+        """Ends what start() started, last first: the holder and explorer leave by
+        themselves once the holder's input closes, Xvfb is told to."""
         self.end_program()
         if getattr(self, "holder", None):
             self.holder.stdin.close()
@@ -93,30 +92,42 @@ class Desktop:
             try:
                 process.wait(timeout=0 if process.args[0] == "Xvfb" else 5)
             except subprocess.TimeoutExpired:
-                process.terminate()
-                try:
-                    process.wait(timeout=5)
-                except subprocess.TimeoutExpired:
-                    process.kill()
-                    process.wait()
+                process.kill()
+                process.wait()
+        shutil.rmtree(self.scratch, ignore_errors=True)
 
     def x(self, *args):
         return subprocess.run(args, env=self.env, capture_output=True, text=True).stdout
 
     def driver(self, *args, check=True):
-        done = subprocess.run([self.loader, self.driver_exe, *args], env=self.env, capture_output=True, text=True,
-                              timeout=60)
+        done = subprocess.run([self.loader, self.driver_exe, *map(str, args)], env=self.env, capture_output=True,
+                              text=True, timeout=60)
         lines = done.stdout.strip().splitlines()
         if check and (done.returncode or not lines):
-            raise RuntimeError(f"quorlin_driver {' '.join(args)}: exit {done.returncode}: {done.stdout}{done.stderr}")
+            raise RuntimeError(f"quorlin_driver {' '.join(map(str, args))}: exit {done.returncode}: {done.stdout}")
         return json.loads(lines[-1]) if lines else None
 
-    def launch(self, exe=None, env=None, stderr=subprocess.DEVNULL):
-        """Starts quorlin.exe (or a copy of it, EXE) on the desktop and waits until its
-        window takes input; ENV adds to the environment, stderr takes Wine's output."""
-        self.program = subprocess.Popen([self.loader, self.driver_exe, "run", str(exe or self.exe)],
-                                        env=dict(self.env, **(env or {})), stdout=subprocess.DEVNULL, stderr=stderr)
-        self.driver("wait", "30")
+    def state(self):
+        return self.driver("state")
+
+    def plant(self, value_type, data):
+        """Stores exactly these bytes as the value, with this type."""
+        (self.scratch / "planted").write_bytes(data)
+        self.driver("reg-put", value_type, windows_path(self.scratch / "planted"))
+
+    def stored(self):
+        """(type, bytes) of the value, or None when it cannot be read."""
+        value = self.driver("reg-get", windows_path(self.scratch / "stored"))
+        return (value["type"], (self.scratch / "stored").read_bytes()) if value["status"] == 0 else None
+
+    def launch(self, exe=None, env=None, stderr=subprocess.DEVNULL, limited=False):
+        """Starts quorlin.exe (or a copy of it, EXE) on the desktop, non-elevated when
+        limited, and waits until its window takes input; ENV adds to the environment,
+        stderr takes Wine's output."""
+        self.program = subprocess.Popen(
+            [self.loader, self.driver_exe, "run", *(["limited"] if limited else []), windows_path(exe or self.exe)],
+            env=dict(self.env, **(env or {})), stdout=subprocess.DEVNULL, stderr=stderr)
+        return self.driver("wait", 30)
 
     def end_program(self):
         if self.program and self.program.poll() is None:
@@ -126,6 +137,7 @@ class Desktop:
             except subprocess.TimeoutExpired:
                 self.program.kill()  # the driver's job then ends quorlin.exe too
                 self.program.wait()
+        self.driver("kill", check=False)  # a Quorlin the program started itself
         self.program = None
 
     # Real input, in the desktop's screen coordinates.
@@ -156,8 +168,8 @@ class Desktop:
 
     def screenshot(self, out, box):
         left, top, right, bottom = box
-        x, y = left + self.offset[0], top + self.offset[1]
-        subprocess.run(["import", "-window", "root", "-crop", f"{right - left}x{bottom - top}+{x}+{y}", "+repage",
+        subprocess.run(["import", "-window", "root", "-crop",
+                        f"{right - left}x{bottom - top}+{left + self.offset[0]}+{top + self.offset[1]}", "+repage",
                         str(out)], env=self.env, check=True)
 
 
@@ -165,7 +177,7 @@ def run_tests(desktop, argv):
     """Runs the calling script's unittest tests on DESKTOP, started for them and
     stopped afterwards, and returns the exit code: 77 (ctest's "skipped") when this
     kernel cannot execute the program, else 0 or 1."""
-    if not can_run(desktop.exe):
+    if pe_bits(desktop.exe) == 32 and subprocess.run([ROOT / "scripts/can-run-i386"]).returncode:
         print(f"{Path(argv[0]).name}: this kernel cannot execute 32-bit code; skipping", file=sys.stderr)
         return 77
     import unittest
@@ -184,7 +196,7 @@ def screenshot(exe, driver, out):
         desktop.start()
         desktop.launch()
         time.sleep(1)  # let it finish painting the picture
-        left, top, right, bottom = desktop.driver("state")["window"]
+        left, top, right, bottom = desktop.state()["window"]
         margin = 8
         desktop.screenshot(out, (max(left - margin, 0), max(top - margin, 0),
                                  min(right + margin, SIZE[0]), min(bottom + margin, SIZE[1])))

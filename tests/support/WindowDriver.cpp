@@ -1,23 +1,20 @@
-// quorlin_driver: starts the Quorlin window, looks at it from another process, and
-// plants or reads the registry value behind it, for the end-to-end tests and
-// scripts/run. Built with the same bitness as quorlin.exe, so that both see the same
-// registry view. Each command prints one JSON line and exits 0, or 1 on failure.
+// quorlin_driver: starts the Quorlin window, reports its state from another process,
+// and plants or reads the registry value behind it, for the end-to-end tests, the
+// benchmark and scripts/run. Built with quorlin.exe's bitness, so that both see the
+// same registry view. A command prints one JSON line and exits 0, or 1 on failure.
 // With QUORLIN_DESKTOP set, it works on that Wine desktop instead of "Default".
 //
-//   run EXE               start EXE on the desktop, wait for it, exit with its code
-//   hold                  keep the desktop open until standard input ends (Wine
-//                         closes a desktop once its last user has left)
-//   state                 the window, its controls, and any message box it owns
-//   wait [SECONDS]        until the window exists, is shown and takes input
-//   close | kill          post WM_CLOSE to the window | end its process
-//   reg-put TYPE HEX      store exactly these bytes (TYPE: 1 REG_SZ, 4 REG_DWORD, ...)
-//   reg-put TYPE @FILE    store the bytes of FILE (values too long for a command line)
-//   reg-get [FILE]        the stored type and bytes, as the ANSI functions see them;
-//                         with FILE, the bytes go there and only their count is printed
-//   reg-clear             delete the key, whatever its security
-//   reg-allow             lift any denial set on the key
-//   reg-deny-set          the key (created if missing) refuses KEY_SET_VALUE to Everyone
-//   reg-deny-read         the key refuses KEY_QUERY_VALUE to Everyone
+//   run [limited] EXE   start EXE on the desktop (limited: with the non-elevated half
+//                       of this process's token), wait for it, exit with its code
+//   hold                keep the desktop open until standard input ends (Wine closes
+//                       a desktop once its last user has left)
+//   wait [SECONDS]      until the window is shown and takes input
+//   state               the window, its controls, and any message box it owns
+//   close | kill        post WM_CLOSE to the window | end its process
+//   reg-put TYPE FILE   store the bytes of FILE, exactly, with that type
+//   reg-get FILE        the stored type; the bytes, as the ANSI functions see them, go to FILE
+//   reg-deny MASK       the key (created if missing) refuses these rights to Everyone
+//   reg-clear           delete the key, whatever its security
 
 #include <windows.h>
 
@@ -26,99 +23,80 @@
 #include <algorithm>
 #include <cstdio>
 #include <cstdlib>
-#include <cwchar>
+#include <fstream>
 #include <iterator>
 #include <string>
-#include <string_view>
 
+#include "window/Form1Layout.h"
 #include "window/Handle.h"
 
 namespace {
-
-// The window's control ids, as the program's users (and these tests) know them.
-enum class Control : int { Label1 = 101, Option1, Option2, Option3, Label2, Command1, Image1 };
-constexpr Control kControls[] = {Control::Label1, Control::Option1, Control::Option2, Control::Option3,
-                                 Control::Label2, Control::Command1, Control::Image1};
 
 constexpr wchar_t kFormClass[] = L"QuorlinForm1";
 constexpr char kKeyPath[] = "Software\\AGEIA Technologies";
 constexpr char kValueName[] = "HwSelection";
 
-// One JSON object, built up member by member.
-class Json {
-public:
-    Json& Raw(std::string_view name, const std::string& raw)
-    {
-        text_ += (text_.size() > 1 ? "," : "") + Quote(name) + ":" + raw;
-        return *this;
-    }
-    Json& Int(std::string_view name, long long value) { return Raw(name, std::to_string(value)); }
-    Json& Bool(std::string_view name, bool value) { return Raw(name, value ? "true" : "false"); }
-    Json& Str(std::string_view name, std::string_view value) { return Raw(name, Quote(value)); }
-    Json& Str(std::string_view name, const std::wstring& value)
-    {
-        std::string utf8(value.size() * 3, '\0');
-        utf8.resize(WideCharToMultiByte(CP_UTF8, 0, value.data(), static_cast<int>(value.size()), utf8.data(),
-                                        static_cast<int>(utf8.size()), nullptr, nullptr));
-        return Str(name, std::string_view(utf8));
-    }
-    std::string Done() const { return text_ + "}"; }
+// ---- JSON -------------------------------------------------------------------
 
-    static std::string Array(std::initializer_list<long long> items)
-    {
-        std::string array = "[";
-        for (const long long item : items)
-            array += (array.size() > 1 ? "," : "") + std::to_string(item);
-        return array + "]";
-    }
-
-private:
-    static std::string Quote(std::string_view text)
-    {
-        std::string quoted = "\"";
-        for (const char c : text) {
-            char escape[8] = {'\\', c, '\0'};
-            if (static_cast<unsigned char>(c) < 0x20)
-                std::snprintf(escape, sizeof escape, "\\u%04x", c);
-            quoted += c == '"' || c == '\\' || static_cast<unsigned char>(c) < 0x20 ? escape : std::string(1, c);
-        }
-        return quoted + "\"";
-    }
-    std::string text_ = "{";
-};
-
-int Print(const Json& json, bool ok = true)
+std::string Quote(std::wstring_view text)
 {
-    std::printf("%s\n", json.Done().c_str());
-    std::fflush(stdout);
+    std::string utf8(text.size() * 3, '\0');
+    utf8.resize(WideCharToMultiByte(CP_UTF8, 0, text.data(), static_cast<int>(text.size()), utf8.data(),
+                                    static_cast<int>(utf8.size()), nullptr, nullptr));
+    std::string quoted = "\"";
+    for (const char c : utf8) {
+        char escape[8] = {c, '\0'};
+        if (c == '"' || c == '\\')
+            std::snprintf(escape, sizeof escape, "\\%c", c);
+        else if (static_cast<unsigned char>(c) < 0x20)
+            std::snprintf(escape, sizeof escape, "\\u%04x", c);
+        quoted += escape;
+    }
+    return quoted + "\"";
+}
+
+std::string Numbers(std::initializer_list<long long> numbers)
+{
+    std::string array;
+    for (const long long number : numbers)
+        array += (array.empty() ? "[" : ",") + std::to_string(number);
+    return array + "]";
+}
+
+std::string Object(std::initializer_list<std::pair<const char*, std::string>> members)
+{
+    std::string object;
+    for (const auto& [name, value] : members)
+        object += (object.empty() ? "{\"" : ",\"") + std::string(name) + "\":" + value;
+    return object + "}";
+}
+
+int Print(const std::string& json, bool ok = true)
+{
+    std::printf("%s\n", json.c_str());
     return ok ? 0 : 1;
 }
 
-std::wstring ClassOf(HWND window)
+int Failure(const char* what)
 {
-    wchar_t name[128] = L"";
-    GetClassNameW(window, name, static_cast<int>(std::size(name)));
-    return name;
+    return Print("{\"error\":\"" + std::string(what) + "\"}", false);
 }
 
-LRESULT Ask(HWND window, UINT message, WPARAM wParam = 0, LPARAM lParam = 0)
+// ---- The window ---------------------------------------------------------------
+
+std::wstring ClassOf(HWND window)
 {
-    DWORD_PTR result = 0;
-    SendMessageTimeoutW(window, message, wParam, lParam, SMTO_ABORTIFHUNG, 2000, &result);
-    return static_cast<LRESULT>(result);
+    wchar_t name[64] = L"";
+    GetClassNameW(window, name, 64);
+    return name;
 }
 
 // WM_GETTEXT rather than GetWindowText, which does not ask another process's window.
 std::wstring TextOf(HWND window)
 {
     wchar_t text[512] = L"";
-    Ask(window, WM_GETTEXT, std::size(text), reinterpret_cast<LPARAM>(text));
+    SendMessageTimeoutW(window, WM_GETTEXT, 512, reinterpret_cast<LPARAM>(text), SMTO_ABORTIFHUNG, 2000, nullptr);
     return text;
-}
-
-HWND FindForm()
-{
-    return FindWindowW(kFormClass, nullptr);
 }
 
 DWORD ProcessOf(HWND window)
@@ -128,48 +106,27 @@ DWORD ProcessOf(HWND window)
     return processId;
 }
 
-// The icon's size, or null when the window answers with none. (Wine answers
-// WM_GETICON only within the window's own process.)
-std::string IconSize(HWND form, WPARAM which)
+std::string ControlState(HWND form, HWND control)
 {
-    const auto icon = reinterpret_cast<HICON>(Ask(form, WM_GETICON, which));
-    ICONINFO info{};
-    if (!icon || !GetIconInfo(icon, &info))
-        return "null";
-    BITMAP bitmap{};
-    GetObjectW(info.hbmColor ? info.hbmColor : info.hbmMask, sizeof bitmap, &bitmap);
-    const long long height = info.hbmColor ? bitmap.bmHeight : bitmap.bmHeight / 2; // a mask holds two
-    DeleteObject(info.hbmColor);
-    DeleteObject(info.hbmMask);
-    return Json::Array({bitmap.bmWidth, height});
-}
-
-std::string ControlState(HWND form, Control id)
-{
-    const HWND control = GetDlgItem(form, static_cast<int>(id));
-    if (!control)
-        return "null";
     RECT screen{};
     GetWindowRect(control, &screen);
     RECT client = screen;
     MapWindowPoints(nullptr, form, reinterpret_cast<POINT*>(&client), 2);
-    const std::wstring className = ClassOf(control);
-    Json json;
-    json.Str("class", className)
-        .Str("text", TextOf(control))
-        .Bool("visible", IsWindowVisible(control))
-        .Bool("enabled", IsWindowEnabled(control))
-        .Int("style", GetWindowLongW(control, GWL_STYLE) & 0xFFFF) // the class's own style bits
-        .Raw("rect", Json::Array({client.left, client.top, client.right - client.left, client.bottom - client.top}))
-        .Raw("centre", Json::Array({(screen.left + screen.right) / 2, (screen.top + screen.bottom) / 2}));
-    if (_wcsicmp(className.c_str(), L"Button") == 0)
-        json.Int("check", Ask(control, BM_GETCHECK));
-    return json.Done();
+    DWORD_PTR check = 0;
+    SendMessageTimeoutW(control, BM_GETCHECK, 0, 0, SMTO_ABORTIFHUNG, 2000, &check);
+    return Object({{"class", Quote(ClassOf(control))},
+                   {"text", Quote(TextOf(control))},
+                   {"visible", std::to_string(IsWindowVisible(control) != 0)},
+                   {"enabled", std::to_string(IsWindowEnabled(control) != 0)},
+                   {"style", std::to_string(GetWindowLongW(control, GWL_STYLE) & 0xFFFF)}, // the class's own bits
+                   {"check", std::to_string(check)},
+                   {"rect", Numbers({client.left, client.top, client.right - client.left, client.bottom - client.top})},
+                   {"centre", Numbers({(screen.left + screen.right) / 2, (screen.top + screen.bottom) / 2})}});
 }
 
 struct MessageBoxSearch {
-    HWND owner;
-    std::string found = "null";
+    HWND form;
+    HWND found = nullptr;
     std::wstring text, buttons;
 };
 
@@ -186,109 +143,123 @@ BOOL CALLBACK CollectText(HWND child, LPARAM lParam)
 BOOL CALLBACK FindMessageBox(HWND window, LPARAM lParam)
 {
     auto& search = *reinterpret_cast<MessageBoxSearch*>(lParam);
-    if (ClassOf(window) != L"#32770" || GetWindow(window, GW_OWNER) != search.owner)
+    if (ClassOf(window) != L"#32770" || GetWindow(window, GW_OWNER) != search.form)
         return TRUE;
+    search.found = window;
     EnumChildWindows(window, CollectText, lParam);
-    search.found = Json().Str("caption", TextOf(window)).Str("text", search.text).Str("buttons", search.buttons).Done();
     return FALSE;
+}
+
+std::string MessageBoxState(HWND form)
+{
+    MessageBoxSearch search{form, nullptr, {}, {}};
+    EnumWindows(FindMessageBox, reinterpret_cast<LPARAM>(&search));
+    if (!search.found)
+        return "null";
+    return Object({{"caption", Quote(TextOf(search.found))}, {"text", Quote(search.text)},
+                   {"buttons", Quote(search.buttons)}});
 }
 
 int State()
 {
-    const HWND form = FindForm();
+    const HWND form = FindWindowW(kFormClass, nullptr);
     if (!form)
-        return Print(Json().Str("error", "no window"), false);
+        return Failure("no window");
     RECT window{}, client{};
     GetWindowRect(form, &window);
     GetClientRect(form, &client);
     POINT origin{};
     ClientToScreen(form, &origin);
-    const LONG style = GetWindowLongW(form, GWL_STYLE);
     GUITHREADINFO thread{};
     thread.cbSize = sizeof thread;
     GetGUIThreadInfo(GetWindowThreadProcessId(form, nullptr), &thread);
     const bool ownFocus = thread.hwndFocus && GetParent(thread.hwndFocus) == form;
-
-    Json controls;
-    for (const Control id : kControls)
-        controls.Raw(std::to_string(static_cast<int>(id)), ControlState(form, id));
-    MessageBoxSearch search{form, "null", {}, {}};
-    EnumWindows(FindMessageBox, reinterpret_cast<LPARAM>(&search));
-    return Print(Json()
-                     .Int("pid", ProcessOf(form))
-                     .Str("caption", TextOf(form))
-                     .Raw("window", Json::Array({window.left, window.top, window.right, window.bottom}))
-                     .Raw("client", Json::Array({client.right, client.bottom}))
-                     .Raw("origin", Json::Array({origin.x, origin.y}))
-                     .Raw("style", Json()
-                                       .Bool("thickframe", style & WS_THICKFRAME)
-                                       .Bool("sysmenu", style & WS_SYSMENU)
-                                       .Bool("minimizebox", style & WS_MINIMIZEBOX)
-                                       .Bool("maximizebox", style & WS_MAXIMIZEBOX)
-                                       .Done())
-                     .Raw("icons", Json()
-                                       .Raw("big", IconSize(form, ICON_BIG))
-                                       .Raw("small", IconSize(form, ICON_SMALL))
-                                       .Done())
-                     .Int("focus", ownFocus ? GetDlgCtrlID(thread.hwndFocus) : 0)
-                     .Raw("controls", controls.Done())
-                     .Raw("message", search.found));
-}
-
-DWORD Remaining(ULONGLONG deadline)
-{
-    const ULONGLONG now = GetTickCount64();
-    return static_cast<DWORD>(deadline > now ? deadline - now : 0);
+    std::string controls;
+    for (const ControlPlace& place : kControls) {
+        const int id = static_cast<int>(place.id);
+        controls += (controls.empty() ? "{\"" : ",\"") + std::to_string(id) + "\":" + ControlState(form, GetDlgItem(form, id));
+    }
+    return Print(Object({{"pid", std::to_string(ProcessOf(form))},
+                         {"caption", Quote(TextOf(form))},
+                         {"window", Numbers({window.left, window.top, window.right, window.bottom})},
+                         {"client", Numbers({client.right, client.bottom})},
+                         {"origin", Numbers({origin.x, origin.y})},
+                         {"style", std::to_string(GetWindowLongW(form, GWL_STYLE))},
+                         {"focus", std::to_string(ownFocus ? GetDlgCtrlID(thread.hwndFocus) : 0)},
+                         {"controls", controls + "}"},
+                         {"message", MessageBoxState(form)}}));
 }
 
 // Polls every 50 ms; the window is ready once its thread waits for input.
 int Wait(ULONGLONG deadline)
 {
     HWND form = nullptr;
-    while (!((form = FindForm()) && IsWindowVisible(form)) && Remaining(deadline))
+    while (!((form = FindWindowW(kFormClass, nullptr)) && IsWindowVisible(form)) && GetTickCount64() < deadline)
         Sleep(50);
     if (!form || !IsWindowVisible(form))
-        return Print(Json().Str("error", "no window"), false);
+        return Failure("no window");
     if (const unique_handle process{OpenProcess(SYNCHRONIZE | PROCESS_QUERY_INFORMATION, FALSE, ProcessOf(form))})
-        WaitForInputIdle(process.get(), Remaining(deadline));
-    return Print(Json().Int("pid", ProcessOf(form)));
+        WaitForInputIdle(process.get(), static_cast<DWORD>(deadline - std::min(deadline, GetTickCount64())));
+    return Print(Object({{"pid", std::to_string(ProcessOf(form))}}));
 }
 
 // Asks the window to close as its close box would, or ends its process outright.
 int End(bool kill)
 {
-    const HWND form = FindForm();
+    const HWND form = FindWindowW(kFormClass, nullptr);
     if (!form || !kill)
-        return Print(Json().Bool("found", form).Bool("posted", form && PostMessageW(form, WM_CLOSE, 0, 0)));
+        return Print(Object({{"posted", std::to_string(form && PostMessageW(form, WM_CLOSE, 0, 0))}}));
     const unique_handle process{OpenProcess(PROCESS_TERMINATE | SYNCHRONIZE, FALSE, ProcessOf(form))};
     const bool ended =
         process && TerminateProcess(process.get(), 9) && WaitForSingleObject(process.get(), 5000) == WAIT_OBJECT_0;
-    return Print(Json().Bool("found", true).Bool("ended", ended), ended);
+    return Print(Object({{"ended", std::to_string(ended)}}), ended);
+}
+
+// The non-elevated half of this process's token, as a program double-clicked by an
+// administrator under UAC gets it.
+unique_handle LimitedToken()
+{
+    HANDLE own = nullptr;
+    HANDLE primary = nullptr;
+    TOKEN_LINKED_TOKEN linked{};
+    DWORD size = 0;
+    if (OpenProcessToken(GetCurrentProcess(), TOKEN_QUERY | TOKEN_DUPLICATE, &own) &&
+        GetTokenInformation(own, TokenLinkedToken, &linked, sizeof linked, &size)) {
+        DuplicateTokenEx(linked.LinkedToken, MAXIMUM_ALLOWED, nullptr, SecurityImpersonation, TokenPrimary, &primary);
+        CloseHandle(linked.LinkedToken);
+    }
+    if (own)
+        CloseHandle(own);
+    return unique_handle(primary);
 }
 
 // The program runs in a job that ends it when this process ends, however that
-// happens, so that a test that gives up leaves nothing behind.
-int Run(const char* program, wchar_t* desktop)
+// happens, so that a test that gives up leaves nothing behind. What it starts
+// itself (Quorlin restarting as an administrator) is left out of the job.
+int Run(const wchar_t* program, bool limited, wchar_t* desktop)
 {
-    std::wstring path(MAX_PATH, L'\0');
-    path.resize(MultiByteToWideChar(CP_UTF8, 0, program, -1, path.data(), MAX_PATH) - 1);
-    if (path.starts_with(L"/")) { // a Unix path: drive Z: is its root
-        std::replace(path.begin(), path.end(), L'/', L'\\');
-        path.insert(0, L"Z:");
-    }
-    std::wstring commandLine = L"\"" + path + L"\"";
+    std::wstring commandLine = L"\"" + std::wstring(program) + L"\"";
     STARTUPINFOW startup{};
     startup.cb = sizeof startup;
     startup.lpDesktop = desktop;
-    const HANDLE job = CreateJobObjectW(nullptr, nullptr);
+    const unique_handle job{CreateJobObjectW(nullptr, nullptr)};
     JOBOBJECT_EXTENDED_LIMIT_INFORMATION limits{};
-    limits.BasicLimitInformation.LimitFlags = JOB_OBJECT_LIMIT_KILL_ON_JOB_CLOSE;
-    SetInformationJobObject(job, JobObjectExtendedLimitInformation, &limits, sizeof limits);
+    limits.BasicLimitInformation.LimitFlags = JOB_OBJECT_LIMIT_KILL_ON_JOB_CLOSE | JOB_OBJECT_LIMIT_SILENT_BREAKAWAY_OK;
+    SetInformationJobObject(job.get(), JobObjectExtendedLimitInformation, &limits, sizeof limits);
+    const unique_handle token = limited ? LimitedToken() : unique_handle{};
+    if (limited && !token)
+        return Failure("no limited token");
     PROCESS_INFORMATION process{};
-    if (!CreateProcessW(path.c_str(), commandLine.data(), nullptr, nullptr, FALSE, CREATE_SUSPENDED, nullptr, nullptr,
-                        &startup, &process))
-        return Print(Json().Str("error", "cannot start").Int("status", GetLastError()), false);
-    AssignProcessToJobObject(job, process.hProcess);
+    const BOOL started =
+        limited ? CreateProcessAsUserW(token.get(), program, commandLine.data(), nullptr, nullptr, FALSE,
+                                       CREATE_SUSPENDED, nullptr, nullptr, &startup, &process)
+                : CreateProcessW(program, commandLine.data(), nullptr, nullptr, FALSE, CREATE_SUSPENDED, nullptr,
+                                 nullptr, &startup, &process);
+    if (!started)
+        return Failure("cannot start");
+    const unique_handle processHandle{process.hProcess};
+    const unique_handle thread{process.hThread};
+    AssignProcessToJobObject(job.get(), process.hProcess);
     ResumeThread(process.hThread);
     WaitForSingleObject(process.hProcess, INFINITE);
     DWORD exitCode = 1;
@@ -296,62 +267,25 @@ int Run(const char* program, wchar_t* desktop)
     return static_cast<int>(exitCode);
 }
 
+// ---- The registry value -----------------------------------------------------------
+
 int Status(LONG status)
 {
-    return Print(Json().Int("status", status), status == ERROR_SUCCESS);
+    return Print(Object({{"status", std::to_string(status)}}), status == ERROR_SUCCESS);
 }
 
-// A Unix path names a file on drive Z:, whose root is the Unix root.
-std::string WindowsPath(std::string path)
+int RegPut(DWORD type, const wchar_t* file)
 {
-    return path.starts_with('/') ? "Z:" + path : path;
-}
-
-bool ReadFileBytes(const std::string& path, std::string& bytes)
-{
-    std::FILE* file = std::fopen(WindowsPath(path).c_str(), "rb");
-    if (!file)
-        return false;
-    char chunk[65536];
-    for (std::size_t count; (count = std::fread(chunk, 1, sizeof chunk, file)) > 0;)
-        bytes.append(chunk, count);
-    const bool ok = !std::ferror(file);
-    std::fclose(file);
-    return ok;
-}
-
-bool WriteFileBytes(const std::string& path, const std::string& bytes)
-{
-    std::FILE* file = std::fopen(WindowsPath(path).c_str(), "wb");
-    if (!file)
-        return false;
-    const bool ok = std::fwrite(bytes.data(), 1, bytes.size(), file) == bytes.size();
-    return std::fclose(file) == 0 && ok;
-}
-
-int RegPut(const char* type, std::string_view data)
-{
-    std::string bytes;
-    if (data.starts_with('@')) {
-        if (!ReadFileBytes(std::string(data.substr(1)), bytes))
-            return Print(Json().Str("error", "cannot read the file"), false);
-    } else {
-        for (std::size_t i = 0; i + 1 < data.size(); i += 2)
-            bytes += static_cast<char>(std::strtoul(std::string(data.substr(i, 2)).c_str(), nullptr, 16));
-    }
+    std::ifstream in(file, std::ios::binary);
+    if (!in)
+        return Failure("cannot read the file");
     // A guard byte after the data: the registry appends a NUL to text followed by one.
-    const std::string guarded = bytes + '\x7F';
-    HKEY key = nullptr;
-    LONG status = RegCreateKeyExA(HKEY_LOCAL_MACHINE, kKeyPath, 0, nullptr, 0, KEY_SET_VALUE, nullptr, &key, nullptr);
-    if (status == ERROR_SUCCESS) {
-        status = RegSetValueExA(key, kValueName, 0, static_cast<DWORD>(std::strtoul(type, nullptr, 0)), reinterpret_cast<const BYTE*>(guarded.data()),
-                                static_cast<DWORD>(bytes.size()));
-        RegCloseKey(key);
-    }
-    return Status(status);
+    const std::string bytes = std::string(std::istreambuf_iterator<char>(in), {}) + '\x7F';
+    return Status(RegSetKeyValueA(HKEY_LOCAL_MACHINE, kKeyPath, kValueName, type, bytes.data(),
+                                  static_cast<DWORD>(bytes.size() - 1)));
 }
 
-int RegGet(const char* file)
+int RegGet(const wchar_t* file)
 {
     HKEY key = nullptr;
     DWORD type = 0, size = 0;
@@ -365,106 +299,72 @@ int RegGet(const char* file)
         bytes.resize(size);
         RegCloseKey(key);
     }
-    if (status != ERROR_SUCCESS)
-        return Print(Json().Int("status", status)); // "missing" (2), or refused
-    if (file) {
-        if (!WriteFileBytes(file, bytes))
-            return Print(Json().Str("error", "cannot write the file"), false);
-        return Print(Json().Int("status", status).Int("type", type).Int("size", static_cast<long long>(bytes.size())));
-    }
-    std::string hex;
-    for (const unsigned char byte : bytes) {
-        char pair[3];
-        std::snprintf(pair, sizeof pair, "%02x", byte);
-        hex += pair;
-    }
-    return Print(Json().Int("status", status).Int("type", type).Str("hex", hex));
+    std::ofstream(file, std::ios::binary).write(bytes.data(), static_cast<std::streamsize>(bytes.size()));
+    return Print(Object({{"status", std::to_string(status)}, {"type", std::to_string(type)}}));
 }
 
-LONG SetDacl(HKEY key, const wchar_t* sddl)
+// Denies the rights in mask to Everyone (WD), ahead of allowing it everything (KA);
+// a mask of 0 lifts the denial.
+LONG RegDeny(DWORD mask, bool create)
 {
+    wchar_t sddl[64];
+    wsprintfW(sddl, L"D:(D;;%#x;;;WD)(A;;KA;;;WD)", mask);
     PSECURITY_DESCRIPTOR descriptor = nullptr;
-    if (!ConvertStringSecurityDescriptorToSecurityDescriptorW(sddl, SDDL_REVISION_1, &descriptor, nullptr))
+    if (!ConvertStringSecurityDescriptorToSecurityDescriptorW(mask ? sddl : L"D:(A;;KA;;;WD)", SDDL_REVISION_1,
+                                                              &descriptor, nullptr))
         return static_cast<LONG>(GetLastError());
-    const LONG status = RegSetKeySecurity(key, DACL_SECURITY_INFORMATION, descriptor);
+    HKEY key = nullptr;
+    LONG status = create ? RegCreateKeyExA(HKEY_LOCAL_MACHINE, kKeyPath, 0, nullptr, 0, WRITE_DAC, nullptr, &key, nullptr)
+                         : RegOpenKeyExA(HKEY_LOCAL_MACHINE, kKeyPath, 0, WRITE_DAC, &key);
+    if (status == ERROR_SUCCESS) {
+        status = RegSetKeySecurity(key, DACL_SECURITY_INFORMATION, descriptor);
+        RegCloseKey(key);
+    }
     LocalFree(descriptor);
     return status;
 }
 
-// Denies one right to Everyone (WD) ahead of allowing it everything (KA).
-int RegDeny(const wchar_t* sddl)
-{
-    HKEY key = nullptr;
-    LONG status = RegCreateKeyExA(HKEY_LOCAL_MACHINE, kKeyPath, 0, nullptr, 0, WRITE_DAC, nullptr, &key, nullptr);
-    if (status == ERROR_SUCCESS) {
-        status = SetDacl(key, sddl);
-        RegCloseKey(key);
-    }
-    return Status(status);
-}
-
-LONG RegAllow()
-{
-    HKEY key = nullptr;
-    LONG status = RegOpenKeyExA(HKEY_LOCAL_MACHINE, kKeyPath, 0, WRITE_DAC, &key);
-    if (status == ERROR_SUCCESS) {
-        status = SetDacl(key, L"D:(A;;KA;;;WD)");
-        RegCloseKey(key);
-    }
-    return status;
-}
-
-int RegClear()
-{
-    // Lift any denial first: deleting the tree opens the key.
-    RegAllow();
-    const LONG status = RegDeleteTreeA(HKEY_LOCAL_MACHINE, kKeyPath);
-    return Status(status == ERROR_FILE_NOT_FOUND ? ERROR_SUCCESS : status);
-}
-
 } // namespace
 
-int main(int argc, char** argv)
+int wmain(int argc, wchar_t** argv)
 {
-    const std::string_view command = argc > 1 ? argv[1] : "";
-    const ULONGLONG deadline = GetTickCount64() + static_cast<ULONGLONG>(1000 * (argc > 2 ? std::atof(argv[2]) : 20));
+    const std::wstring_view command = argc > 1 ? argv[1] : L"";
+    const std::wstring_view option = argc > 2 ? argv[2] : L"";
     wchar_t desktop[128];
-    const DWORD length = GetEnvironmentVariableW(L"QUORLIN_DESKTOP", desktop, std::size(desktop));
-    const bool ownDesktop = length > 0 && length < std::size(desktop);
+    const DWORD length = GetEnvironmentVariableW(L"QUORLIN_DESKTOP", desktop, 128);
+    const bool ownDesktop = length > 0 && length < 128;
     if (ownDesktop) {
         const HDESK handle = OpenDesktopW(desktop, 0, FALSE, GENERIC_ALL);
         if (!handle || !SetThreadDesktop(handle))
-            return Print(Json().Str("error", "no such desktop").Str("desktop", std::wstring(desktop)), false);
+            return Failure("no such desktop");
     }
-    if (command == "run" && argc == 3)
-        return Run(argv[2], ownDesktop ? desktop : nullptr);
-    if (command == "hold") {
+    if (command == L"run" && argc == 3 + (option == L"limited"))
+        return Run(argv[argc - 1], option == L"limited", ownDesktop ? desktop : nullptr);
+    if (command == L"hold") {
         char buffer[64];
         DWORD count = 0;
         while (ReadFile(GetStdHandle(STD_INPUT_HANDLE), buffer, sizeof buffer, &count, nullptr) && count) {
         }
         return 0;
     }
-    if (command == "state")
+    if (command == L"wait")
+        return Wait(GetTickCount64() + static_cast<ULONGLONG>(1000 * (argc > 2 ? _wtof(argv[2]) : 20)));
+    if (command == L"state")
         return State();
-    if (command == "wait")
-        return Wait(deadline);
-    if (command == "close" || command == "kill")
-        return End(command == "kill");
-    if (command == "reg-put" && argc == 4)
-        return RegPut(argv[2], argv[3]);
-    if (command == "reg-get" && argc <= 3)
-        return RegGet(argc == 3 ? argv[2] : nullptr);
-    if (command == "reg-allow")
-        return Status(RegAllow());
-    if (command == "reg-clear")
-        return RegClear();
-    if (command == "reg-deny-set")
-        return RegDeny(L"D:(D;;0x2;;;WD)(A;;KA;;;WD)"); // 0x2: KEY_SET_VALUE
-    if (command == "reg-deny-read")
-        return RegDeny(L"D:(D;;0x1;;;WD)(A;;KA;;;WD)"); // 0x1: KEY_QUERY_VALUE
-    std::fprintf(stderr, "usage: quorlin_driver run EXE | hold | state | wait [s] | close | kill\n"
-                         "       | reg-put TYPE HEX|@FILE | reg-get [FILE] | reg-clear | reg-allow\n"
-                         "       | reg-deny-set | reg-deny-read\n");
+    if (command == L"close" || command == L"kill")
+        return End(command == L"kill");
+    if (command == L"reg-put" && argc == 4)
+        return RegPut(wcstoul(argv[2], nullptr, 0), argv[3]);
+    if (command == L"reg-get" && argc == 3)
+        return RegGet(argv[2]);
+    if (command == L"reg-deny" && argc == 3)
+        return Status(RegDeny(wcstoul(argv[2], nullptr, 0), true));
+    if (command == L"reg-clear") {
+        RegDeny(0, false); // deleting the tree opens the key
+        const LONG status = RegDeleteTreeA(HKEY_LOCAL_MACHINE, kKeyPath);
+        return Status(status == ERROR_FILE_NOT_FOUND ? ERROR_SUCCESS : status);
+    }
+    std::fprintf(stderr, "usage: quorlin_driver run [limited] EXE | hold | wait [SECONDS] | state | close | kill\n"
+                         "       | reg-put TYPE FILE | reg-get FILE | reg-deny MASK | reg-clear\n");
     return 2;
 }
