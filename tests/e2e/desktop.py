@@ -1,9 +1,7 @@
-"""A private X display and Wine desktop for running quorlin.exe with real input.
-
-One Xvfb, one Wine virtual desktop on it (named after this process, so that no
-other Wine program in the prefix lands on it), and quorlin_driver.exe to start
-the program there, report its window and plant registry values. Every process is
-started here and stopped by its own pid.
+"""A private X display and Wine desktop for running quorlin.exe with real input: one
+Xvfb, one Wine virtual desktop on it named after this process (so that no other Wine
+program in the prefix lands on it), and quorlin_driver.exe to start the program
+there, report its window and plant registry values.
 
 Run as a script, it takes a picture of the window:
     desktop.py screenshot QUORLIN_EXE DRIVER_EXE OUT.png
@@ -13,21 +11,20 @@ import json
 import os
 import re
 import shutil
-import struct
 import subprocess
 import sys
 import tempfile
 import time
 from pathlib import Path
 
+import pefile
+
 ROOT = Path(__file__).resolve().parents[2]
 SIZE = (800, 600)
 
 
 def pe_bits(path):
-    header = Path(path).read_bytes()[:1024]
-    pe = struct.unpack_from("<I", header, 60)[0]
-    return {0x14C: 32, 0x8664: 64}[struct.unpack_from("<H", header, pe + 4)[0]]
+    return 64 if pefile.PE(path, fast_load=True).FILE_HEADER.Machine == 0x8664 else 32
 
 
 def windows_path(path):
@@ -47,19 +44,18 @@ def until(probe, what, timeout=10.0):
 
 class Desktop:
     def __init__(self, exe, driver):
-        self.exe, self.driver_exe = str(Path(exe).resolve()), str(Path(driver).resolve())
+        self.exe, self.driver_exe = exe, str(Path(driver).resolve())
         # The driver must match the program's bitness to see its registry view.
         assert pe_bits(exe) == pe_bits(driver), "quorlin.exe and the driver differ in bitness"
         self.loader = "/usr/lib/wine/wine64" if pe_bits(exe) == 64 else "/usr/lib/wine/wine"
         self.name = f"Quorlin{os.getpid()}"
-        self.program = None
-        self.started = []
+        self.program, self.started = None, []
         self.scratch = Path(tempfile.mkdtemp(prefix="quorlin-e2e-"))
 
-    def _spawn(self, args, **options):
-        process = subprocess.Popen(args, env=self.env, stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL, **options)
-        self.started.append(process)
-        return process
+    def spawn(self, args, **options):
+        self.started.append(subprocess.Popen(args, env=self.env, stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL,
+                                             **options))
+        return self.started[-1]
 
     def start(self):
         self.env = dict(os.environ, WINEPREFIX=os.environ.get("WINEPREFIX", str(ROOT / "build/wine")),
@@ -67,26 +63,26 @@ class Desktop:
         subprocess.run([ROOT / "scripts/wine-prefix"], env=self.env, check=True)
         read, write = os.pipe()
         # No auto-repeat: on a busy machine a key held a moment too long would repeat.
-        self._spawn(["Xvfb", "-displayfd", str(write), "-screen", "0", "%dx%dx24" % SIZE, "-nolisten", "tcp", "-r"],
-                    pass_fds=[write])
+        self.spawn(["Xvfb", "-displayfd", str(write), "-screen", "0", "%dx%dx24" % SIZE, "-nolisten", "tcp", "-r"],
+                   pass_fds=[write])
         os.close(write)
         with os.fdopen(read) as pipe:
             self.env["DISPLAY"] = ":" + pipe.readline().strip()
         # Run by its Windows path, explorer is this very process (by name, Wine runs
         # it through start.exe, which would keep our pid).
-        self._spawn([self.loader, r"C:\windows\system32\explorer.exe", "/desktop=%s,%dx%d" % (self.name, *SIZE)])
+        self.spawn([self.loader, r"C:\windows\system32\explorer.exe", "/desktop=%s,%dx%d" % (self.name, *SIZE)])
         desktop = until(lambda: self.x("xdotool", "search", "--name", f"^{self.name} - Wine desktop$").split(),
                         "the Wine desktop", 30)[0]
         geometry = self.x("xwininfo", "-id", desktop)
         self.offset = tuple(int(re.search(rf"Absolute upper-left {axis}:\s+(-?\d+)", geometry)[1]) for axis in "XY")
         # Wine closes a desktop when its last user leaves: one stays until we close its input.
-        self.holder = self._spawn([self.loader, self.driver_exe, "hold"], stdin=subprocess.PIPE)
+        self.holder = self.spawn([self.loader, self.driver_exe, "hold"], stdin=subprocess.PIPE)
 
     def stop(self):
         """Ends what start() started, last first: the holder and explorer leave by
         themselves once the holder's input closes, Xvfb is told to."""
         self.end_program()
-        if getattr(self, "holder", None):
+        if hasattr(self, "holder"):
             self.holder.stdin.close()
         for process in reversed(self.started):
             try:
@@ -102,10 +98,9 @@ class Desktop:
     def driver(self, *args, check=True):
         done = subprocess.run([self.loader, self.driver_exe, *map(str, args)], env=self.env, capture_output=True,
                               text=True, timeout=60)
-        lines = done.stdout.strip().splitlines()
-        if check and (done.returncode or not lines):
+        if check and done.returncode:
             raise RuntimeError(f"quorlin_driver {' '.join(map(str, args))}: exit {done.returncode}: {done.stdout}")
-        return json.loads(lines[-1]) if lines else None
+        return json.loads(done.stdout.splitlines()[-1]) if done.stdout.strip() else None
 
     def state(self):
         return self.driver("state")
@@ -130,6 +125,7 @@ class Desktop:
         return self.driver("wait", 30)
 
     def end_program(self):
+        """Ends the program launched, and any Quorlin it started itself."""
         if self.program and self.program.poll() is None:
             self.driver("kill", check=False)
             try:
@@ -137,7 +133,7 @@ class Desktop:
             except subprocess.TimeoutExpired:
                 self.program.kill()  # the driver's job then ends quorlin.exe too
                 self.program.wait()
-        self.driver("kill", check=False)  # a Quorlin the program started itself
+        self.driver("kill", check=False)
         self.program = None
 
     # Real input, in the desktop's screen coordinates.
@@ -146,11 +142,9 @@ class Desktop:
 
     def drag(self, start, end, steps=8):
         (x0, y0), (x1, y1) = [(x + self.offset[0], y + self.offset[1]) for x, y in (start, end)]
-        moves = []
-        for step in range(1, steps + 1):
-            moves += ["mousemove", str(x0 + (x1 - x0) * step // steps), str(y0 + (y1 - y0) * step // steps),
-                      "sleep", "0.05"]
-        self.x("xdotool", "mousemove", "--sync", str(x0), str(y0), "mousedown", "1", *moves, "mouseup", "1")
+        moves = [f"mousemove {x0 + (x1 - x0) * i // steps} {y0 + (y1 - y0) * i // steps} sleep 0.05"
+                 for i in range(1, steps + 1)]
+        self.x("xdotool", *f"mousemove --sync {x0} {y0} mousedown 1 {' '.join(moves)} mouseup 1".split())
 
     def key(self, *keys):
         self.x("xdotool", "key", *keys)
@@ -184,10 +178,9 @@ def run_tests(desktop, argv):
 
     try:
         desktop.start()
-        result = unittest.main(module="__main__", argv=argv, exit=False, verbosity=2).result
+        return 0 if unittest.main(module="__main__", argv=argv, exit=False, verbosity=2).result.wasSuccessful() else 1
     finally:
         desktop.stop()
-    return 0 if result.wasSuccessful() else 1
 
 
 def screenshot(exe, driver, out):
@@ -197,9 +190,7 @@ def screenshot(exe, driver, out):
         desktop.launch()
         time.sleep(1)  # let it finish painting the picture
         left, top, right, bottom = desktop.state()["window"]
-        margin = 8
-        desktop.screenshot(out, (max(left - margin, 0), max(top - margin, 0),
-                                 min(right + margin, SIZE[0]), min(bottom + margin, SIZE[1])))
+        desktop.screenshot(out, (max(left - 8, 0), max(top - 8, 0), min(right + 8, SIZE[0]), min(bottom + 8, SIZE[1])))
         desktop.driver("close")
         desktop.program.wait(timeout=10)
     finally:

@@ -20,7 +20,7 @@ from pathlib import Path
 
 from desktop import SIZE, Desktop, run_tests, until
 
-REG_SZ, REG_EXPAND_SZ, REG_BINARY, REG_DWORD = 1, 2, 3, 4
+REG_SZ, REG_BINARY, REG_DWORD = 1, 3, 4
 KEY_SET_VALUE, KEY_QUERY_VALUE = 0x2, 0x1
 OPTIONS = ("102", "103", "104")
 OPTION1, OPTION2, OPTION3, CLOSE = "102", "103", "104", "106"
@@ -87,18 +87,15 @@ class QuorlinTest(unittest.TestCase):
         desktop.click(*state["controls"][control]["centre"])
 
     def test_start_up_shows_the_stored_choice(self):
-        # The table runs from the ordinary to the hostile. GPU and CPU without their
+        # One witness of each state, then hostile contents: the real registry answers
+        # as the stand-in under the unit tests does. GPU and CPU without their
         # terminator get the start-up's rewrite, which adds it.
         cases = [
             # name, planted (None: no key), checks, Option3's caption (None: hidden), stored afterwards
             ("GPU", (REG_SZ, b"GPU"), (1, 0, 0), None, GPU),
             ("CPU", (REG_SZ, b"CPU"), (0, 1, 0), None, CPU),
             ("other text", (REG_SZ, b"gpu\0"), (0, 0, 1), CUSTOM, None),
-            ("number", (REG_DWORD, b"\1\0\0\0"), (0, 0, 1), CUSTOM, None),
             ("missing key", None, (0, 0, 1), NOT_DETECTED, None),
-            ("expandable text", (REG_EXPAND_SZ, b"GPU\0"), (0, 0, 1), NOT_DETECTED, None),
-            ("empty text", (REG_SZ, b"\0"), (0, 0, 1), NOT_DETECTED, None),
-            ("1 MiB of text", (REG_SZ, b"x" * MIB), (0, 0, 1), CUSTOM, None),
             ("16 MiB of text", (REG_SZ, b"x" * (16 * MIB) + b"\0"), (0, 0, 1), CUSTOM, None),
             ("GPU, then 1 MiB after its NUL", (REG_SZ, b"GPU\0" + b"y" * MIB), (1, 0, 0), None, GPU),
             ("bytes 0x80 to 0xFF", (REG_SZ, bytes(range(0x80, 0x100)) + b"\0"), (0, 0, 1), CUSTOM, None),
@@ -139,7 +136,6 @@ class QuorlinTest(unittest.TestCase):
             ("CPU to GPU", CPU, OPTION1, (1, 0, 0), GPU, OPTION2),
             ("GPU to CPU", GPU, OPTION2, (0, 1, 0), CPU, CLOSE),
             ("not detected to GPU", None, OPTION1, (1, 0, 0), GPU, OPTION2),  # creates the key
-            ("custom to CPU", (REG_DWORD, b"\1\0\0\0"), OPTION2, (0, 1, 0), CPU, CLOSE),
             ("greyed Option3 ignored", (REG_SZ, b"gpu\0"), OPTION3, (0, 0, 1), (REG_SZ, b"gpu\0"), OPTION1),
         ]
         for name, planted, option, expected, stored, focus in cases:

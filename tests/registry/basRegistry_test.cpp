@@ -77,19 +77,15 @@ INSTANTIATE_TEST_SUITE_P(
         ReadCase{"Text_CutAtFirstNul", {REG_SZ, "GP\0U\0"s}, Text(L"GP")},
         ReadCase{"EmptyText", {REG_SZ, ""}, Text(L"")},
         ReadCase{"Text_NotTrimmedNorFolded", {REG_SZ, "gpu \0"s}, Text(L"gpu ")},
-        ReadCase{"Text_HighBytesKept", {REG_SZ, "\xE9\xFF\0"s}, Text(L"\u00E9\u00FF")},
         ReadCase{"Dword_AllOnesIsMinusOne", {REG_DWORD, "\xFF\xFF\xFF\xFF"s}, RegValue::Integer(-1)},
         ReadCase{"Dword_LittleEndian", {REG_DWORD, "\x01\x02\x03\x04"s}, RegValue::Integer(0x04030201)},
         ReadCase{"Dword_ShortDataZeroFilled", {REG_DWORD, "\x07"s}, RegValue::Integer(7)},
         ReadCase{"Dword_FiveBytesIsEmptyText", {REG_DWORD, "\x01\0\0\0\0"s}, Text(L"")},
         ReadCase{"Binary_TwoBytes", {REG_BINARY, "\x34\x12"s}, RegValue::Integer(0x1234)},
-        ReadCase{"Binary_FiveBytesUsesFirstFour", {REG_BINARY, "\x01\0\0\x80\x55"s}, RegValue::Integer(INT32_MIN + 1)},
         ReadCase{"Binary_SixBytesUsesFirstFour", {REG_BINARY, "\x02\0\0\0\xAA\xBB"s}, RegValue::Integer(2)},
         ReadCase{"Binary_SevenBytesIsEmptyText", {REG_BINARY, "\x02\0\0\0\0\0\0"s}, Text(L"")},
         ReadCase{"ExpandText_NotRead", {REG_EXPAND_SZ, "GPU\0"s}, Text(L"")},
         ReadCase{"MultiText_IsEmptyKind", {REG_MULTI_SZ, "GPU\0\0"s}, RegValue{}},
-        ReadCase{"None_IsEmptyText", {REG_NONE, "GPU"}, Text(L"")},
-        ReadCase{"BigEndianDword_IsEmptyText", {5, "\0\0\0\1"s}, Text(L"")},
         ReadCase{"UnknownType_IsEmptyText", {0x12345, "GPU\0"s}, Text(L"")}),
     CaseName<ReadCase>);
 
@@ -131,7 +127,6 @@ const Functions kTwoQueries = {Function::RegOpenKeyA, Function::RegQueryValueExA
 INSTANTIATE_TEST_SUITE_P(
     Paths, ReadRegValue_Calls,
     testing::Values(ReadCallsCase{"Text", Sz("GPU"), true, false, kTwoQueries, 0},
-                    ReadCallsCase{"Dword", Dword(1), true, false, kTwoQueries, 0},
                     ReadCallsCase{"MultiText_DataNotQueried", StoredValue{REG_MULTI_SZ, "a\0\0"s}, true, false,
                                   kOneQuery, 0},
                     ReadCallsCase{"ValueMissing", std::nullopt, true, false, kOneQuery, 0},
@@ -170,8 +165,6 @@ INSTANTIATE_TEST_SUITE_P(
     Changes, ReadRegValue_ReplacedBetweenQueries,
     testing::Values(ReplacedCase{"ByLonger", Sz("Much longer"), Text(L"")},
                     ReplacedCase{"ByShorterWithoutNul", StoredValue{REG_SZ, "CPU"}, Text(L"CPU")},
-                    ReplacedCase{"ByShorterWithNul", Sz("GPU"), Text(L"GPU")},
-                    ReplacedCase{"ByEmpty", StoredValue{REG_SZ, ""}, Text(L"")},
                     ReplacedCase{"ByDeletion", std::nullopt, Text(L"")}),
     CaseName<ReplacedCase>);
 
@@ -221,28 +214,21 @@ INSTANTIATE_TEST_SUITE_P(
                     WriteCase{"OnlySpaces_IsOneNul", Text(L"   "), Sz("")},
                     WriteCase{"TwoPoints", Text(L"1.2.3"), Sz("1.2.3")},
                     WriteCase{"SignAlone", Text(L"-"), Sz("-")},
-                    WriteCase{"PointAlone", Text(L"."), Sz(".")},
                     WriteCase{"ExponentWithoutDigits", Text(L"5e"), Sz("5e")},
-                    WriteCase{"ExponentWithoutMantissa", Text(L"e5"), Sz("e5")},
-                    WriteCase{"Hexadecimal", Text(L"0x10"), Sz("0x10")},
-                    WriteCase{"InnerSpace", Text(L"4 2"), Sz("4 2")}),
+                    WriteCase{"Hexadecimal", Text(L"0x10"), Sz("0x10")}),
     CaseName<WriteCase>);
 
 INSTANTIATE_TEST_SUITE_P(
     Numbers, WriteRegValue_Value,
     testing::Values(WriteCase{"EmptyKind_IsZero", RegValue{}, Dword(0)},
                     WriteCase{"Integer_Unchanged", RegValue::Integer(0x12345678), Dword(0x12345678)},
-                    WriteCase{"NegativeInteger", RegValue::Integer(-7), Dword(std::uint32_t(-7))},
                     WriteCase{"Text_SpacesAround", Text(L" 42 "), Dword(42)},
-                    WriteCase{"Plus", Text(L"+7"), Dword(7)},
                     WriteCase{"HalfToEvenDown", Text(L"2.5"), Dword(2)},
                     WriteCase{"HalfToEvenUp", Text(L"3.5"), Dword(4)},
                     WriteCase{"LeadingPoint", Text(L".5"), Dword(0)},
                     WriteCase{"FractionAboveHalf", Text(L".6"), Dword(1)},
-                    WriteCase{"TrailingPoint", Text(L"5."), Dword(5)},
                     WriteCase{"NegativeHalf", Text(L"-2.5"), Dword(std::uint32_t(-2))},
                     WriteCase{"JustOverHalf", Text(L"2.51"), Dword(3)},
-                    WriteCase{"FarOverHalf", Text(L"2.5000000000000000000001"), Dword(3)},
                     WriteCase{"JustUnderHalf", Text(L"3.4999999999999999999999"), Dword(3)},
                     WriteCase{"Exponent", Text(L"1e3"), Dword(1000)},
                     WriteCase{"ExponentSignedUpper", Text(L"1.5E+1"), Dword(15)},
@@ -250,7 +236,6 @@ INSTANTIATE_TEST_SUITE_P(
                     WriteCase{"TwoDigitExponent", Text(L"10000000000e-10"), Dword(1)},
                     WriteCase{"TinyIsZero", Text(L"1e-999999999999999"), Dword(0)},
                     WriteCase{"ZeroWithHugeExponent", Text(L"0e999999999999"), Dword(0)},
-                    WriteCase{"LeadingZeros", Text(L"000000000000000000042"), Dword(42)},
                     WriteCase{"Largest", Text(L"2147483647"), Dword(0x7FFFFFFF)},
                     WriteCase{"Smallest", Text(L"-2147483648"), Dword(0x80000000)},
                     WriteCase{"SmallestHalfToEven", Text(L"-2147483648.5"), Dword(0x80000000)}),
@@ -262,7 +247,6 @@ INSTANTIATE_TEST_SUITE_P(
     testing::Values(WriteCase{"JustAbove", Text(L"2147483648"), Sz("2147483648")},
                     WriteCase{"JustBelow", Text(L" -2147483649 "), Sz("-2147483649")},
                     WriteCase{"RoundsAbove", Text(L"2147483647.5"), Sz("2147483647.5")},
-                    WriteCase{"ManyDigits", Text(L"99999999999999999999"), Sz("99999999999999999999")},
                     WriteCase{"HugeExponent", Text(L"1e999999999999"), Sz("1e999999999999")}),
     CaseName<WriteCase>);
 

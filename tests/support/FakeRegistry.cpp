@@ -32,7 +32,7 @@ LONG OpenKey(Function function, HKEY root, LPCSTR subKey, PHKEY result)
         return log(ERROR_INVALID_HANDLE);
     if (create ? registry.refuseCreate : registry.refuseOpen)
         return log(ERROR_ACCESS_DENIED);
-    if (!registry.HasKey(subKey)) {
+    if (!registry.keys.count(Lower(subKey))) {
         if (!create)
             return log(ERROR_FILE_NOT_FOUND);
         registry.CreateKey(subKey);
@@ -77,11 +77,6 @@ std::optional<StoredValue> Registry::Get(const std::string& keyPath, const std::
     if (key == keys.end() || !key->second.count(Lower(valueName)))
         return std::nullopt;
     return key->second.at(Lower(valueName));
-}
-
-bool Registry::HasKey(const std::string& keyPath) const
-{
-    return keys.count(Lower(keyPath)) != 0;
 }
 
 } // namespace fake

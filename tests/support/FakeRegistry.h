@@ -40,7 +40,6 @@ struct Registry {
     void CreateKey(const std::string& keyPath); // with every key on its path
     void Put(const std::string& keyPath, const std::string& valueName, StoredValue value);
     std::optional<StoredValue> Get(const std::string& keyPath, const std::string& valueName) const;
-    bool HasKey(const std::string& keyPath) const;
 
     // Faults to inject.
     bool refuseOpen = false;

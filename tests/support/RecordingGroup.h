@@ -1,7 +1,8 @@
 #pragma once
 // An OptionGroup that behaves as the window must, and an Elevation whose answers a
-// test sets. Both write what is asked of them to one log, in the tests' own words,
-// so that a test sees the order of everything and the nesting of the click handlers.
+// test sets. Both write what is asked of them to one log, in the tests' own words
+// (captions are plain ASCII), so that a test sees the order of everything and the
+// nesting of the click handlers.
 
 #include <array>
 #include <string>
@@ -36,15 +37,10 @@ public:
         }
     }
     bool GetValue(Option option) override { return selected[Index(option)]; }
-    void SetVisible(Option option, bool shown) override
-    {
-        log_.push_back((shown ? "show " : "hide ") + NameOf(option));
-        visible[Index(option)] = shown;
-    }
+    void SetVisible(Option option, bool shown) override { log_.push_back((shown ? "show " : "hide ") + NameOf(option)); }
     void SetCaption(Option option, std::wstring_view caption) override
     {
-        log_.push_back("caption " + NameOf(option));
-        captions[Index(option)] = caption;
+        log_.push_back("caption " + NameOf(option) + " " + std::string(caption.begin(), caption.end()));
     }
     void RestoreSelection(Option option) override
     {
@@ -65,8 +61,6 @@ public:
     void Close() override { log_.push_back("close"); }
 
     std::array<bool, 3> selected{};
-    std::array<bool, 3> visible{true, true, true};
-    std::array<std::wstring, 3> captions;
     bool answerYes = false;
 
 private:

@@ -36,21 +36,14 @@ constexpr wchar_t kFormClass[] = L"QuorlinForm1";
 constexpr char kKeyPath[] = "Software\\AGEIA Technologies";
 constexpr char kValueName[] = "HwSelection";
 
-// ---- JSON -------------------------------------------------------------------
-
+// Everything but printable ASCII as \u escapes of its UTF-16 units, which JSON allows.
 std::string Quote(std::wstring_view text)
 {
-    std::string utf8(text.size() * 3, '\0');
-    utf8.resize(WideCharToMultiByte(CP_UTF8, 0, text.data(), static_cast<int>(text.size()), utf8.data(),
-                                    static_cast<int>(utf8.size()), nullptr, nullptr));
     std::string quoted = "\"";
-    for (const char c : utf8) {
-        char escape[8] = {c, '\0'};
-        if (c == '"' || c == '\\')
-            std::snprintf(escape, sizeof escape, "\\%c", c);
-        else if (static_cast<unsigned char>(c) < 0x20)
-            std::snprintf(escape, sizeof escape, "\\u%04x", c);
-        quoted += escape;
+    for (const wchar_t c : text) {
+        char unit[8];
+        std::snprintf(unit, sizeof unit, c >= 0x20 && c < 0x7F && c != '"' && c != '\\' ? "%c" : "\\u%04x", c);
+        quoted += unit;
     }
     return quoted + "\"";
 }
@@ -81,8 +74,6 @@ int Failure(const char* what)
 {
     return Print("{\"error\":\"" + std::string(what) + "\"}", false);
 }
-
-// ---- The window ---------------------------------------------------------------
 
 std::wstring ClassOf(HWND window)
 {
@@ -266,8 +257,6 @@ int Run(const wchar_t* program, bool limited, wchar_t* desktop)
     GetExitCodeProcess(process.hProcess, &exitCode);
     return static_cast<int>(exitCode);
 }
-
-// ---- The registry value -----------------------------------------------------------
 
 int Status(LONG status)
 {
