@@ -21,7 +21,3 @@ extern "C" BOOL WINAPI DllMain(HINSTANCE instance, DWORD reason, LPVOID)
 }
 
 extern "C" __declspec(dllexport) void WINAPI InitCommonControls() {}
-extern "C" __declspec(dllexport) HRESULT WINAPI WICConvertBitmapSource(const GUID*, void*, void**)
-{
-    return E_NOTIMPL;
-}

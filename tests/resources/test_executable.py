@@ -8,8 +8,7 @@ import struct
 import sys
 import unittest
 
-KNOWN_DLLS = {"kernel32.dll", "user32.dll", "gdi32.dll", "advapi32.dll", "ole32.dll",
-              "oleaut32.dll", "msvcrt.dll", "shell32.dll", "shlwapi.dll"}
+KNOWN_DLLS = {"kernel32.dll", "user32.dll", "gdi32.dll", "advapi32.dll", "msvcrt.dll", "shell32.dll"}
 RT_ICON, RT_RCDATA, RT_GROUP_ICON, RT_VERSION, RT_MANIFEST = 3, 10, 14, 16, 24
 IDI_QUORLIN, IDR_BANNER = 101, 102
 
