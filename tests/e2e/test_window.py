@@ -13,9 +13,13 @@ import contextlib
 import os
 import re
 import sys
+import tempfile
 import unittest
+from math import lcm
 
-from desktop import SIZE, Desktop, run_tests, until
+from PIL import Image, ImageChops, ImageStat
+
+from desktop import ROOT, SIZE, Desktop, run_tests, until
 
 REG_SZ, REG_EXPAND_SZ, REG_DWORD = 1, 2, 4
 OPTIONS = ("102", "103", "104")
@@ -260,6 +264,29 @@ class WindowTest(unittest.TestCase):
         self.assertLessEqual({(32, 32), (16, 16)}, set(desktop.icon_sizes(state["caption"])))
         if state["icons"] != {"big": None, "small": None}:
             self.assertEqual(state["icons"], {"big": [32, 32], "small": [16, 16]})
+
+    def test_banner_is_drawn_scaled_by_area(self):
+        state = self.start(GPU)
+        left, top, width, height = state["controls"]["107"]["rect"]
+        x, y = state["origin"][0] + left, state["origin"][1] + top
+        # The exact area average: blown up by whole factors, reduced by whole blocks
+        # (PIL's BOX filter weighs whole pixels by where their centres fall).
+        banner = Image.open(ROOT / "resources/banner.jpg").convert("RGB")
+        grid = (lcm(banner.width, width), lcm(banner.height, height))
+        expected = banner.resize(grid, Image.NEAREST).reduce((grid[0] // width, grid[1] // height))
+        found = {}
+
+        def drawn_as_expected():
+            with tempfile.TemporaryDirectory() as scratch:
+                desktop.screenshot(f"{scratch}/banner.png", (x, y, x + width, y + height))
+                difference = ImageChops.difference(Image.open(f"{scratch}/banner.png").convert("RGB"), expected)
+            found.update(mean=max(ImageStat.Stat(difference).mean), max=max(high for _, high in difference.getextrema()))
+            return found["mean"] <= 1 and found["max"] <= 8
+
+        try:
+            until(drawn_as_expected, "the banner to be drawn", 5)
+        except TimeoutError:
+            self.fail(f"the banner differs from its area average: {found}")
 
 
 def main():
