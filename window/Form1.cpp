@@ -116,6 +116,8 @@ bool Form1::Create(HINSTANCE instance, int showCommand)
     windowClass.cbSize = sizeof windowClass;
     windowClass.lpfnWndProc = WindowProc;
     windowClass.hInstance = instance;
+    // The window takes its icons from its class. Setting them again with WM_SETICON
+    // only has Wine convert them and hand them to the window manager once more.
     windowClass.hIcon = bigIcon_.get();
     windowClass.hIconSm = smallIcon_.get();
     windowClass.hCursor = LoadCursorW(nullptr, IDC_ARROW);
@@ -192,8 +194,6 @@ void Form1::OnCreate()
             reinterpret_cast<HMENU>(static_cast<INT_PTR>(place.id)), instance, nullptr);
         SendMessageW(control, WM_SETFONT, font, FALSE);
     }
-    SendMessageW(window_, WM_SETICON, ICON_BIG, reinterpret_cast<LPARAM>(bigIcon_.get()));
-    SendMessageW(window_, WM_SETICON, ICON_SMALL, reinterpret_cast<LPARAM>(smallIcon_.get()));
     LoadPictures(instance);
 }
 

@@ -260,7 +260,7 @@ class WindowTest(unittest.TestCase):
                 self.assertEqual(found["style"] & mask, bits, "style")
         self.assertEqual(len(state["controls"]["105"]["text"].splitlines()), 2, "a two-line credit")
         # Wine answers WM_GETICON only within the program's own process, but hands
-        # the icons set with WM_SETICON to X, where the icon sizes can be read.
+        # the window's icons to X, where the icon sizes can be read.
         self.assertLessEqual({(32, 32), (16, 16)}, set(desktop.icon_sizes(state["caption"])))
         if state["icons"] != {"big": None, "small": None}:
             self.assertEqual(state["icons"], {"big": [32, 32], "small": [16, 16]})
@@ -280,7 +280,8 @@ class WindowTest(unittest.TestCase):
             with tempfile.TemporaryDirectory() as scratch:
                 desktop.screenshot(f"{scratch}/banner.png", (x, y, x + width, y + height))
                 difference = ImageChops.difference(Image.open(f"{scratch}/banner.png").convert("RGB"), expected)
-            found.update(mean=max(ImageStat.Stat(difference).mean), max=max(high for _, high in difference.getextrema()))
+            found.update(mean=max(ImageStat.Stat(difference).mean),
+                         max=max(high for _, high in difference.getextrema()))
             return found["mean"] <= 1 and found["max"] <= 8
 
         try:
