@@ -176,6 +176,9 @@ LRESULT Form1::HandleMessage(UINT message, WPARAM wParam, LPARAM lParam) noexcep
     case WM_SETFOCUS:
         OnSetFocus();
         return 0;
+    case WM_CLOSE:
+        OnClose();
+        return 0;
     case WM_DESTROY:
         OnDestroy();
         return 0;
@@ -240,7 +243,15 @@ void Form1::OnOptionClicked(Option option)
 
 void Form1::Command1_Click()
 {
-    DestroyWindow(window_);
+    OnClose();
+}
+
+void Form1::OnClose()
+{
+    // Nothing is left to save, since each choice is stored as it is made. The
+    // process ends here, and the system takes the window down with it, faster
+    // than destroying it and its controls one by one.
+    ExitProcess(0);
 }
 
 void Form1::OnActivate(bool active)

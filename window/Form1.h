@@ -37,6 +37,7 @@ private:
     void OnCommand(int id, int code);
     void OnActivate(bool active);
     void OnSetFocus();
+    void OnClose();
     void OnDestroy();
 
     void Form_Load();
