@@ -9,6 +9,7 @@
 #include <fstream>
 #include <initializer_list>
 #include <iterator>
+#include <ostream>
 #include <string>
 #include <utility>
 #include <vector>
@@ -73,6 +74,11 @@ struct Damage {
     const char* name;
     Bytes (*make)(Bytes);
 };
+
+void PrintTo(const Damage& damage, std::ostream* out)
+{
+    *out << damage.name;
+}
 
 Bytes Set(Bytes bytes, std::size_t at, std::initializer_list<std::uint8_t> values)
 {
