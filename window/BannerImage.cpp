@@ -99,19 +99,19 @@ std::vector<std::uint8_t> AreaAverage(const stbi_uc* rgb, int inputWidth, int in
     const std::size_t stride = static_cast<std::size_t>(inputWidth) * kChannels;
     const std::uint32_t whole = static_cast<std::uint32_t>(inputWidth) * static_cast<std::uint32_t>(inputHeight);
     std::vector<std::uint8_t> pixels(static_cast<std::size_t>(width) * static_cast<std::size_t>(height) * 4);
-    std::vector<std::uint32_t> column(stride);
+    std::vector<std::uint32_t> rowSum(stride);
     std::uint8_t* pixel = pixels.data();
     const std::uint32_t* rowOverlap = down.overlap.data();
     for (std::size_t y = 0; y < static_cast<std::size_t>(height); ++y) {
-        std::fill(column.begin(), column.end(), 0);
+        std::fill(rowSum.begin(), rowSum.end(), 0);
         for (int part = 0; part < down.count[y]; ++part, ++rowOverlap) {
             const stbi_uc* row = rgb + static_cast<std::size_t>(down.first[y] + part) * stride;
             for (std::size_t at = 0; at < stride; ++at)
-                column[at] += *rowOverlap * row[at];
+                rowSum[at] += *rowOverlap * row[at];
         }
         const std::uint32_t* overlap = across.overlap.data();
         for (std::size_t x = 0; x < static_cast<std::size_t>(width); ++x, pixel += 4) {
-            const std::uint32_t* from = &column[static_cast<std::size_t>(across.first[x]) * kChannels];
+            const std::uint32_t* from = &rowSum[static_cast<std::size_t>(across.first[x]) * kChannels];
             std::uint32_t red = whole / 2, green = whole / 2, blue = whole / 2;
             for (int part = 0; part < across.count[x]; ++part, from += kChannels, ++overlap) {
                 red += *overlap * from[0];

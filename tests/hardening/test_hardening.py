@@ -104,7 +104,8 @@ class HardeningTest(unittest.TestCase):
         paths = [path for path in loaded if path.endswith("\\comctl32.dll")]
         self.assertTrue(paths, "comctl32.dll was loaded")
         self.assertTrue(all(path.startswith("c:\\\\windows\\\\system32\\\\") for path in paths), paths)
-        self.assertFalse([path for path in loaded if re.search(r"\\(windowscodecs|oleaut32|propsys)\.dll$", path)])
+        codecs = [path for path in loaded if re.search(r"\\(windowscodecs|oleaut32|propsys)\.dll$", path)]
+        self.assertFalse(codecs, "quorlin.exe loads no imaging codecs")
 
     def test_hostile_contents(self):
         gpu = (REG_SZ, b"GPU\0")
