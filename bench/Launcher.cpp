@@ -1,8 +1,9 @@
 // Times programs from launch to their window being shown, and from WM_CLOSE to
-// the process's exit. Usage: launcher PAIRS PROGRAM_A PROGRAM_B
+// the process's exit. Usage: launcher ROUNDS PROGRAM_A PROGRAM_B...
 // With QUORLIN_DESKTOP set, the programs run (and are watched) on that Wine desktop.
-// Runs A and B alternately PAIRS times and prints one line per launch:
-//   <A|B> <milliseconds to shown> <milliseconds from WM_CLOSE to exit>
+// Runs the programs one after the other, in order, ROUNDS times, and prints one
+// line per launch:
+//   <A|B|...> <milliseconds to shown> <milliseconds from WM_CLOSE to exit>
 
 #include <windows.h>
 
@@ -79,9 +80,10 @@ bool Measure(const wchar_t* program, wchar_t* desktop, double& shown, double& ex
 
 int wmain(int argc, wchar_t** argv)
 {
-    if (argc != 4)
+    constexpr int kFirstProgram = 2;
+    if (argc <= kFirstProgram || argc > kFirstProgram + 26)
         return 2;
-    const int pairs = _wtoi(argv[1]);
+    const int rounds = _wtoi(argv[1]);
     wchar_t desktop[128];
     const DWORD length = GetEnvironmentVariableW(L"QUORLIN_DESKTOP", desktop, ARRAYSIZE(desktop));
     const bool ownDesktop = length > 0 && length < ARRAYSIZE(desktop);
@@ -90,12 +92,12 @@ int wmain(int argc, wchar_t** argv)
         if (!handle || !SetThreadDesktop(handle))
             return 1;
     }
-    for (int pair = 0; pair < pairs; ++pair) {
-        for (int which = 0; which < 2; ++which) {
+    for (int round = 0; round < rounds; ++round) {
+        for (int which = kFirstProgram; which < argc; ++which) {
             double shown = 0, exited = 0;
-            if (!Measure(argv[2 + which], ownDesktop ? desktop : nullptr, shown, exited))
+            if (!Measure(argv[which], ownDesktop ? desktop : nullptr, shown, exited))
                 return 1;
-            std::printf("%c %.1f %.1f\n", which == 0 ? 'A' : 'B', shown, exited);
+            std::printf("%c %.1f %.1f\n", 'A' + (which - kFirstProgram), shown, exited);
             std::fflush(stdout);
         }
     }

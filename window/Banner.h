@@ -4,6 +4,6 @@
 
 #include "window/Handle.h"
 
-// Decodes the JPEG banner built into the program, in memory with the platform's
-// imaging codecs, scaled to the given size. Empty when it cannot be decoded.
+// The JPEG banner built into the program, decoded and scaled to the given size,
+// as a DIB section. Empty when it cannot be decoded.
 unique_hbitmap LoadBanner(HINSTANCE instance, int width, int height);

@@ -121,6 +121,8 @@ bool Form1::Create(HINSTANCE instance, int showCommand)
     windowClass.cbSize = sizeof windowClass;
     windowClass.lpfnWndProc = WindowProc;
     windowClass.hInstance = instance;
+    // The window takes its icons from its class. Setting them again with WM_SETICON
+    // only has Wine convert them and hand them to the window manager once more.
     windowClass.hIcon = bigIcon_.get();
     windowClass.hIconSm = smallIcon_.get();
     windowClass.hCursor = LoadCursorW(nullptr, IDC_ARROW);
@@ -179,6 +181,9 @@ LRESULT Form1::HandleMessage(UINT message, WPARAM wParam, LPARAM lParam) noexcep
     case WM_SETFOCUS:
         OnSetFocus();
         return 0;
+    case WM_CLOSE:
+        OnClose();
+        return 0;
     case WM_DESTROY:
         OnDestroy();
         return 0;
@@ -197,8 +202,6 @@ void Form1::OnCreate()
             reinterpret_cast<HMENU>(static_cast<INT_PTR>(place.id)), instance, nullptr);
         SendMessageW(control, WM_SETFONT, font, FALSE);
     }
-    SendMessageW(window_, WM_SETICON, ICON_BIG, reinterpret_cast<LPARAM>(bigIcon_.get()));
-    SendMessageW(window_, WM_SETICON, ICON_SMALL, reinterpret_cast<LPARAM>(smallIcon_.get()));
     LoadPictures(instance);
 }
 
@@ -245,7 +248,15 @@ void Form1::OnOptionClicked(Option option)
 
 void Form1::Command1_Click()
 {
-    DestroyWindow(window_);
+    OnClose();
+}
+
+void Form1::OnClose()
+{
+    // Nothing is left to save, since each choice is stored as it is made. The
+    // process ends here, and the system takes the window down with it, faster
+    // than destroying it and its controls one by one.
+    ExitProcess(0);
 }
 
 void Form1::OnActivate(bool active)

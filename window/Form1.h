@@ -39,6 +39,7 @@ private:
     void OnCommand(int id, int code);
     void OnActivate(bool active);
     void OnSetFocus();
+    void OnClose();
     void OnDestroy();
 
     void Form_Load();

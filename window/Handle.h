@@ -3,7 +3,6 @@
 
 #include <windows.h>
 
-#include <type_traits>
 #include <utility>
 
 template <typename T, auto Close>
@@ -23,11 +22,6 @@ public:
 
     T get() const noexcept { return value_; }
     explicit operator bool() const noexcept { return value_ != T{}; }
-    T operator->() const noexcept
-        requires std::is_pointer_v<T>
-    {
-        return value_;
-    }
     // For functions that hand out a new handle through a pointer.
     T* put() noexcept
     {
@@ -50,15 +44,8 @@ namespace handle_detail {
 inline void DeleteBitmap(HBITMAP bitmap) noexcept { DeleteObject(bitmap); }
 inline void DestroyIconHandle(HICON icon) noexcept { DestroyIcon(icon); }
 inline void CloseKernelHandle(HANDLE handle) noexcept { CloseHandle(handle); }
-template <typename Interface>
-void Release(Interface* object) noexcept
-{
-    object->Release();
-}
 } // namespace handle_detail
 
 using unique_hbitmap = unique_any<HBITMAP, handle_detail::DeleteBitmap>;
 using unique_hicon = unique_any<HICON, handle_detail::DestroyIconHandle>;
 using unique_handle = unique_any<HANDLE, handle_detail::CloseKernelHandle>;
-template <typename Interface>
-using com_ptr = unique_any<Interface*, handle_detail::Release<Interface>>;

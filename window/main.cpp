@@ -1,5 +1,5 @@
 // Start-up: create the window (which loads the stored selection), show it, and run
-// the message loop until the window is destroyed.
+// the message loop. Closing the window ends the process from within it.
 
 #include <windows.h>
 

@@ -18,7 +18,12 @@ import sys
 import unittest
 from pathlib import Path
 
-from desktop import SIZE, Desktop, run_tests, until
+from PIL import Image, ImageChops, ImageStat
+
+from desktop import ROOT, SIZE, Desktop, run_tests, until
+
+sys.path.insert(0, str(ROOT / "tests/window"))
+from area_average import area_average  # noqa: E402
 
 REG_SZ, REG_BINARY, REG_DWORD = 1, 3, 4
 KEY_SET_VALUE, KEY_QUERY_VALUE = 0x2, 0x1
@@ -240,6 +245,24 @@ class QuorlinTest(unittest.TestCase):
         # the icons set with WM_SETICON to X, where their sizes can be read.
         self.assertLessEqual({(32, 32), (16, 16)}, set(desktop.icon_sizes(state["caption"])))
 
+    def test_banner_is_drawn_scaled_by_area(self):
+        state = self.start(GPU)
+        left, top, width, height = state["controls"]["107"]["rect"]
+        x, y = state["origin"][0] + left, state["origin"][1] + top
+        expected = area_average(ROOT / "resources/banner.jpg", width, height)
+        found = {}
+
+        def drawn_as_expected():
+            desktop.screenshot(desktop.scratch / "banner.png", (x, y, x + width, y + height))
+            difference = ImageChops.difference(Image.open(desktop.scratch / "banner.png").convert("RGB"), expected)
+            found.update(mean=max(ImageStat.Stat(difference).mean), max=max(high for _, high in difference.getextrema()))
+            return found["mean"] <= 1 and found["max"] <= 8
+
+        try:
+            until(drawn_as_expected, "the banner to be drawn", 5)
+        except TimeoutError:
+            self.fail(f"the banner differs from its area average: {found}")
+
     def refuse_a_click(self, limited):
         """Starts with GPU stored, makes the key refuse writes and clicks the CPU
         option; returns the state once the message box shows."""
@@ -299,10 +322,14 @@ class QuorlinTest(unittest.TestCase):
             desktop.end_program()
         self.assertEqual(markers(), [], "quorlin.exe loads no planted copy")
         # And it did load the library, from the system directory.
-        paths = [path.lower() for path in re.findall(r'Loaded L"([^"]+)"', log.read_text(errors="replace"))
+        trace = log.read_text(errors="replace")
+        paths = [path.lower() for path in re.findall(r'Loaded L"([^"]+)"', trace)
                  if path.lower().endswith("\\comctl32.dll")]
         self.assertTrue(paths, "comctl32.dll was loaded")
         self.assertTrue(all(path.startswith("c:\\\\windows\\\\system32\\\\") for path in paths), paths)
+        # It decodes its banner itself: no imaging codecs. (ole32 is no sign of COM
+        # here: Wine's input method initialises COM in every thread with a window.)
+        self.assertFalse(re.findall(r'Loaded L"[^"]*\\(?:windowscodecs|oleaut32|propsys)\.dll"', trace, re.I))
 
 
 def main():

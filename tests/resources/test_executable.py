@@ -11,7 +11,7 @@ import unittest
 import pefile
 
 # System DLLs that Windows always loads from the system directory (Known DLLs).
-KNOWN_DLLS = {"kernel32.dll", "user32.dll", "gdi32.dll", "advapi32.dll", "msvcrt.dll", "shell32.dll", "ole32.dll"}
+KNOWN_DLLS = {"kernel32.dll", "user32.dll", "gdi32.dll", "advapi32.dll", "msvcrt.dll", "shell32.dll"}
 RT_ICON, RT_RCDATA, RT_GROUP_ICON, RT_VERSION, RT_MANIFEST = 3, 10, 14, 16, 24
 IDI_QUORLIN, IDR_BANNER = 101, 102
 
