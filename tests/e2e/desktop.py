@@ -1,11 +1,10 @@
-"""A private X display and Wine desktop for running quorlin.exe with real input: one
-Xvfb, one Wine virtual desktop on it named after this process (so that no other Wine
-program in the prefix lands on it), and quorlin_driver.exe to start the program
-there, report its window and plant registry values.
-
-Run as a script, it takes a picture of the window:
-    desktop.py screenshot QUORLIN_EXE DRIVER_EXE OUT.png
-"""
+# A private X display and Wine desktop for running quorlin.exe with real input: one
+# Xvfb, one Wine virtual desktop on it named after this process (so that no other Wine
+# program in the prefix lands on it), and quorlin_driver.exe to start the program
+# there, report its window and plant registry values.
+#
+# Run as a script, it takes a picture of the window:
+#     desktop.py screenshot QUORLIN_EXE DRIVER_EXE OUT.png
 
 import json
 import os
@@ -27,13 +26,13 @@ def pe_bits(path):
     return 64 if pefile.PE(path, fast_load=True).FILE_HEADER.Machine == 0x8664 else 32
 
 
+# The path as a Windows program sees it: drive Z: is the Unix root.
 def windows_path(path):
-    """The path as a Windows program sees it: drive Z: is the Unix root."""
     return "Z:" + str(Path(path).resolve()).replace("/", "\\")
 
 
+# Polls probe() every 50 ms until it returns something true; returns that.
 def until(probe, what, timeout=10.0):
-    """Polls probe() every 50 ms until it returns something true; returns that."""
     deadline = time.monotonic() + timeout
     while not (result := probe()):
         if time.monotonic() > deadline:
@@ -78,9 +77,9 @@ class Desktop:
         # Wine closes a desktop when its last user leaves: one stays until we close its input.
         self.holder = self.spawn([self.loader, self.driver_exe, "hold"], stdin=subprocess.PIPE)
 
+    # Ends what start() started, last first: the holder and explorer leave by
+    # themselves once the holder's input closes, Xvfb is told to.
     def stop(self):
-        """Ends what start() started, last first: the holder and explorer leave by
-        themselves once the holder's input closes, Xvfb is told to."""
         self.end_program()
         if hasattr(self, "holder"):
             self.holder.stdin.close()
@@ -105,27 +104,41 @@ class Desktop:
     def state(self):
         return self.driver("state")
 
+    # Stores exactly these bytes as the value, with this type.
     def plant(self, value_type, data):
-        """Stores exactly these bytes as the value, with this type."""
         (self.scratch / "planted").write_bytes(data)
         self.driver("reg-put", value_type, windows_path(self.scratch / "planted"))
 
+    # (type, bytes) of the value, or None when it cannot be read.
     def stored(self):
-        """(type, bytes) of the value, or None when it cannot be read."""
         value = self.driver("reg-get", windows_path(self.scratch / "stored"))
         return (value["type"], (self.scratch / "stored").read_bytes()) if value["status"] == 0 else None
 
+    # Starts quorlin.exe (or a copy of it, EXE) on the desktop, non-elevated when
+    # limited, and waits for its window; ENV adds to the environment, stderr takes
+    # Wine's output.
     def launch(self, exe=None, env=None, stderr=subprocess.DEVNULL, limited=False):
-        """Starts quorlin.exe (or a copy of it, EXE) on the desktop, non-elevated when
-        limited, and waits until its window takes input; ENV adds to the environment,
-        stderr takes Wine's output."""
         self.program = subprocess.Popen(
             [self.loader, self.driver_exe, "run", *(["limited"] if limited else []), windows_path(exe or self.exe)],
             env=dict(self.env, **(env or {})), stdout=subprocess.DEVNULL, stderr=stderr)
-        return self.driver("wait", 30)
+        return self.wait_for(lambda state: True, "the window", 30)
 
+    # The window's state once test(state) holds; fails the test with the last state
+    # seen when it does not come to hold.
+    def wait_for(self, test, what, timeout=5):
+        last = {}
+
+        def probe():
+            last["state"] = self.driver("state", check=False) or {}
+            return "pid" in last["state"] and test(last["state"]) and last["state"]
+
+        try:
+            return until(probe, what, timeout)
+        except TimeoutError:
+            raise AssertionError(f"gave up waiting for {what}; last state: {last['state']}") from None
+
+    # Ends the program launched, and any Quorlin it started itself.
     def end_program(self):
-        """Ends the program launched, and any Quorlin it started itself."""
         if self.program and self.program.poll() is None:
             self.driver("kill", check=False)
             try:
@@ -149,8 +162,8 @@ class Desktop:
     def key(self, *keys):
         self.x("xdotool", "key", *keys)
 
+    # Sizes of the icons Wine handed to X for the window (its _NET_WM_ICON).
     def icon_sizes(self, caption):
-        """Sizes of the icons Wine handed to X for the window (its _NET_WM_ICON)."""
         window = self.x("xdotool", "search", "--name", f"^{re.escape(caption)}$").split()[0]
         text = self.x("xprop", "-id", window, "-notype", "32c", "_NET_WM_ICON")
         numbers = [int(n) for n in re.findall(r"\d+", text.partition("=")[2])]
@@ -167,10 +180,10 @@ class Desktop:
                         str(out)], env=self.env, check=True)
 
 
+# Runs the calling script's unittest tests on DESKTOP, started for them and
+# stopped afterwards, and returns the exit code: 77 (ctest's "skipped") when this
+# kernel cannot execute the program, else 0 or 1.
 def run_tests(desktop, argv):
-    """Runs the calling script's unittest tests on DESKTOP, started for them and
-    stopped afterwards, and returns the exit code: 77 (ctest's "skipped") when this
-    kernel cannot execute the program, else 0 or 1."""
     if pe_bits(desktop.exe) == 32 and subprocess.run([ROOT / "scripts/can-run-i386"]).returncode:
         print(f"{Path(argv[0]).name}: this kernel cannot execute 32-bit code; skipping", file=sys.stderr)
         return 77
@@ -199,5 +212,5 @@ def screenshot(exe, driver, out):
 
 if __name__ == "__main__":
     if len(sys.argv) != 5 or sys.argv[1] != "screenshot":
-        sys.exit(__doc__)
+        sys.exit("usage: desktop.py screenshot QUORLIN_EXE DRIVER_EXE OUT.png")
     screenshot(*sys.argv[2:])

@@ -14,20 +14,17 @@ std::string Lower(std::string text)
     return text;
 }
 
-LONG Log(Call call)
+LONG Log(std::string call, LONG status)
 {
     Registry& registry = TheRegistry();
-    registry.calls.push_back(call);
-    if (registry.onCall)
-        registry.onCall(call);
-    return call.status;
+    (registry.log ? *registry.log : registry.calls).push_back(status == ERROR_SUCCESS ? call : call + " failed");
+    return status;
 }
 
-LONG OpenKey(Function function, HKEY root, LPCSTR subKey, PHKEY result)
+LONG OpenKey(bool create, HKEY root, LPCSTR subKey, PHKEY result)
 {
     Registry& registry = TheRegistry();
-    const bool create = function == Function::RegCreateKeyA;
-    const auto log = [&](LONG status) { return Log({function, root, subKey, false, 0, {}, status}); };
+    const auto log = [&](LONG status) { return Log(create ? "RegCreateKeyA" : "RegOpenKeyA", status); };
     if (root != HKEY_LOCAL_MACHINE)
         return log(ERROR_INVALID_HANDLE);
     if (create ? registry.refuseCreate : registry.refuseOpen)
@@ -48,13 +45,6 @@ Registry& TheRegistry()
 {
     static Registry registry;
     return registry;
-}
-
-const char* NameOf(Function function)
-{
-    constexpr const char* names[] = {"RegOpenKeyA", "RegCreateKeyA", "RegQueryValueExA", "RegSetValueExA",
-                                     "RegCloseKey"};
-    return names[static_cast<int>(function)];
 }
 
 void Registry::CreateKey(const std::string& keyPath)
@@ -81,25 +71,21 @@ std::optional<StoredValue> Registry::Get(const std::string& keyPath, const std::
 
 } // namespace fake
 
-using fake::Function;
-
 LONG RegOpenKeyA(HKEY key, LPCSTR subKey, PHKEY result)
 {
-    return fake::OpenKey(Function::RegOpenKeyA, key, subKey, result);
+    return fake::OpenKey(false, key, subKey, result);
 }
 
 LONG RegCreateKeyA(HKEY key, LPCSTR subKey, PHKEY result)
 {
-    return fake::OpenKey(Function::RegCreateKeyA, key, subKey, result);
+    return fake::OpenKey(true, key, subKey, result);
 }
 
 LONG RegQueryValueExA(HKEY key, LPCSTR name, LPDWORD, LPDWORD type, LPBYTE data, LPDWORD count)
 {
     fake::Registry& registry = fake::TheRegistry();
     const DWORD capacity = data ? *count : 0;
-    const auto log = [&](LONG status) {
-        return fake::Log({Function::RegQueryValueExA, key, name, data != nullptr, capacity, {}, status});
-    };
+    const auto log = [](LONG status) { return fake::Log("RegQueryValueExA", status); };
     const auto open = registry.open.find(key);
     if (open == registry.open.end())
         return log(ERROR_INVALID_HANDLE);
@@ -132,9 +118,7 @@ LONG RegSetValueExA(HKEY key, LPCSTR name, DWORD, DWORD type, const BYTE* data, 
 {
     fake::Registry& registry = fake::TheRegistry();
     const std::string bytes(reinterpret_cast<const char*>(data), count);
-    const auto log = [&](LONG status) {
-        return fake::Log({Function::RegSetValueExA, key, name, true, count, bytes, status});
-    };
+    const auto log = [&](LONG status) { return fake::Log("RegSetValueExA " + bytes, status); };
     const auto open = registry.open.find(key);
     if (open == registry.open.end())
         return log(ERROR_INVALID_HANDLE);
@@ -147,5 +131,5 @@ LONG RegSetValueExA(HKEY key, LPCSTR name, DWORD, DWORD type, const BYTE* data, 
 LONG RegCloseKey(HKEY key)
 {
     const LONG status = fake::TheRegistry().open.erase(key) ? ERROR_SUCCESS : ERROR_INVALID_HANDLE;
-    return fake::Log({Function::RegCloseKey, key, {}, false, 0, {}, status});
+    return fake::Log("RegCloseKey", status);
 }

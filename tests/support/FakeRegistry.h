@@ -1,10 +1,9 @@
 #pragma once
 // An in-memory registry behind the five ANSI registry functions, for the host
-// build. It behaves as the module expects of Windows, records every call in
-// order, and can be told to fail in the ways the real registry does.
+// build. It behaves as the module expects of Windows, logs every call, and can be
+// told to fail in the ways the real registry does.
 
 #include <cstdint>
-#include <functional>
 #include <map>
 #include <optional>
 #include <string>
@@ -18,19 +17,6 @@ struct StoredValue {
     DWORD type = REG_NONE;
     std::string bytes;
     friend bool operator==(const StoredValue&, const StoredValue&) = default;
-};
-
-enum class Function { RegOpenKeyA, RegCreateKeyA, RegQueryValueExA, RegSetValueExA, RegCloseKey };
-const char* NameOf(Function function);
-
-struct Call {
-    Function function;
-    HKEY key;         // the handle passed in
-    std::string name; // key path or value name
-    bool withBuffer;  // a query with a data buffer
-    DWORD count;      // capacity passed to a query, byte count passed to a set
-    std::string data; // bytes passed to a set
-    LONG status;
 };
 
 // Keys below HKEY_LOCAL_MACHINE, named by their path. Names compare without
@@ -50,8 +36,11 @@ struct Registry {
     std::optional<std::optional<StoredValue>> replaceAfterSizeQuery;
     std::optional<DWORD> reportedSize; // what the size query reports instead of the true count
 
-    std::vector<Call> calls;
-    std::function<void(const Call&)> onCall;
+    // Every call, in order, in words: the function's name, for RegSetValueExA the
+    // bytes it was given, and " failed" when it returned an error. They go to log
+    // instead when it is set, among a test's own entries.
+    std::vector<std::string> calls;
+    std::vector<std::string>* log = nullptr;
     std::map<HKEY, std::string> open; // open handles, and the key each stands for
 
     std::map<std::string, std::map<std::string, StoredValue>> keys; // lower-case paths and names

@@ -2,14 +2,14 @@
 // and plants or reads the registry value behind it, for the end-to-end tests, the
 // benchmark and scripts/run. Built with quorlin.exe's bitness, so that both see the
 // same registry view. A command prints one JSON line and exits 0, or 1 on failure.
-// With QUORLIN_DESKTOP set, it works on that Wine desktop instead of "Default".
+// Paths are Windows paths; drive Z: is the Unix root. With QUORLIN_DESKTOP set, it
+// works on that Wine desktop instead of "Default".
 //
 //   run [limited] EXE   start EXE on the desktop (limited: with the non-elevated half
 //                       of this process's token), wait for it, exit with its code
 //   hold                keep the desktop open until standard input ends (Wine closes
 //                       a desktop once its last user has left)
-//   wait [SECONDS]      until the window is shown and takes input
-//   state               the window, its controls, and any message box it owns
+//   state               the window, its controls, and the texts of any message box it owns
 //   close | kill        post WM_CLOSE to the window | end its process
 //   reg-put TYPE FILE   store the bytes of FILE, exactly, with that type
 //   reg-get FILE        the stored type; the bytes, as the ANSI functions see them, go to FILE
@@ -20,7 +20,6 @@
 
 #include <sddl.h>
 
-#include <algorithm>
 #include <cstdio>
 #include <cstdlib>
 #include <fstream>
@@ -36,7 +35,14 @@ constexpr wchar_t kFormClass[] = L"QuorlinForm1";
 constexpr char kKeyPath[] = "Software\\AGEIA Technologies";
 constexpr char kValueName[] = "HwSelection";
 
-// Everything but printable ASCII as \u escapes of its UTF-16 units, which JSON allows.
+int Print(bool ok, const char* format, auto... values)
+{
+    std::printf(format, values...);
+    std::printf("\n");
+    return ok ? 0 : 1;
+}
+
+// A JSON string: everything but printable ASCII as \u escapes of its UTF-16 units.
 std::string Quote(std::wstring_view text)
 {
     std::string quoted = "\"";
@@ -46,33 +52,6 @@ std::string Quote(std::wstring_view text)
         quoted += unit;
     }
     return quoted + "\"";
-}
-
-std::string Numbers(std::initializer_list<long long> numbers)
-{
-    std::string array;
-    for (const long long number : numbers)
-        array += (array.empty() ? "[" : ",") + std::to_string(number);
-    return array + "]";
-}
-
-std::string Object(std::initializer_list<std::pair<const char*, std::string>> members)
-{
-    std::string object;
-    for (const auto& [name, value] : members)
-        object += (object.empty() ? "{\"" : ",\"") + std::string(name) + "\":" + value;
-    return object + "}";
-}
-
-int Print(const std::string& json, bool ok = true)
-{
-    std::printf("%s\n", json.c_str());
-    return ok ? 0 : 1;
-}
-
-int Failure(const char* what)
-{
-    return Print("{\"error\":\"" + std::string(what) + "\"}", false);
 }
 
 std::wstring ClassOf(HWND window)
@@ -97,65 +76,39 @@ DWORD ProcessOf(HWND window)
     return processId;
 }
 
-std::string ControlState(HWND form, HWND control)
-{
-    RECT screen{};
-    GetWindowRect(control, &screen);
-    RECT client = screen;
-    MapWindowPoints(nullptr, form, reinterpret_cast<POINT*>(&client), 2);
-    DWORD_PTR check = 0;
-    SendMessageTimeoutW(control, BM_GETCHECK, 0, 0, SMTO_ABORTIFHUNG, 2000, &check);
-    return Object({{"class", Quote(ClassOf(control))},
-                   {"text", Quote(TextOf(control))},
-                   {"visible", std::to_string(IsWindowVisible(control) != 0)},
-                   {"enabled", std::to_string(IsWindowEnabled(control) != 0)},
-                   {"style", std::to_string(GetWindowLongW(control, GWL_STYLE) & 0xFFFF)}, // the class's own bits
-                   {"check", std::to_string(check)},
-                   {"rect", Numbers({client.left, client.top, client.right - client.left, client.bottom - client.top})},
-                   {"centre", Numbers({(screen.left + screen.right) / 2, (screen.top + screen.bottom) / 2})}});
-}
-
-struct MessageBoxSearch {
-    HWND form;
-    HWND found = nullptr;
-    std::wstring text, buttons;
-};
-
-BOOL CALLBACK CollectText(HWND child, LPARAM lParam)
-{
-    auto& search = *reinterpret_cast<MessageBoxSearch*>(lParam);
-    std::wstring& into = _wcsicmp(ClassOf(child).c_str(), L"Button") == 0 ? search.buttons : search.text;
-    if (const std::wstring text = TextOf(child); !text.empty())
-        into += (into.empty() ? L"" : L"\n") + text;
-    return TRUE;
-}
-
 // A message box is a "#32770" top-level window; only one owned by the form counts.
 BOOL CALLBACK FindMessageBox(HWND window, LPARAM lParam)
 {
-    auto& search = *reinterpret_cast<MessageBoxSearch*>(lParam);
-    if (ClassOf(window) != L"#32770" || GetWindow(window, GW_OWNER) != search.form)
+    auto& found = *reinterpret_cast<std::pair<HWND, HWND>*>(lParam);
+    if (ClassOf(window) != L"#32770" || GetWindow(window, GW_OWNER) != found.first)
         return TRUE;
-    search.found = window;
-    EnumChildWindows(window, CollectText, lParam);
+    found.second = window;
     return FALSE;
 }
 
-std::string MessageBoxState(HWND form)
+BOOL CALLBACK CollectText(HWND child, LPARAM lParam)
 {
-    MessageBoxSearch search{form, nullptr, {}, {}};
-    EnumWindows(FindMessageBox, reinterpret_cast<LPARAM>(&search));
-    if (!search.found)
+    *reinterpret_cast<std::wstring*>(lParam) += L"\n" + TextOf(child);
+    return TRUE;
+}
+
+// Its caption, then the texts of its children (the message and the buttons), a line each.
+std::string MessageBoxTexts(HWND form)
+{
+    std::pair<HWND, HWND> found{form, nullptr};
+    EnumWindows(FindMessageBox, reinterpret_cast<LPARAM>(&found));
+    if (!found.second)
         return "null";
-    return Object({{"caption", Quote(TextOf(search.found))}, {"text", Quote(search.text)},
-                   {"buttons", Quote(search.buttons)}});
+    std::wstring texts = TextOf(found.second);
+    EnumChildWindows(found.second, CollectText, reinterpret_cast<LPARAM>(&texts));
+    return Quote(texts);
 }
 
 int State()
 {
     const HWND form = FindWindowW(kFormClass, nullptr);
     if (!form)
-        return Failure("no window");
+        return Print(false, "{\"error\":\"no window\"}");
     RECT window{}, client{};
     GetWindowRect(form, &window);
     GetClientRect(form, &client);
@@ -164,34 +117,28 @@ int State()
     GUITHREADINFO thread{};
     thread.cbSize = sizeof thread;
     GetGUIThreadInfo(GetWindowThreadProcessId(form, nullptr), &thread);
-    const bool ownFocus = thread.hwndFocus && GetParent(thread.hwndFocus) == form;
-    std::string controls;
+    const int focus = thread.hwndFocus && GetParent(thread.hwndFocus) == form ? GetDlgCtrlID(thread.hwndFocus) : 0;
+    std::printf("{\"pid\":%lu,\"caption\":%s,\"window\":[%ld,%ld,%ld,%ld],\"client\":[%ld,%ld],\"origin\":[%ld,%ld],"
+                "\"style\":%ld,\"focus\":%d,\"controls\":{",
+                ProcessOf(form), Quote(TextOf(form)).c_str(), window.left, window.top, window.right, window.bottom,
+                client.right, client.bottom, origin.x, origin.y, GetWindowLongW(form, GWL_STYLE), focus);
     for (const ControlPlace& place : kControls) {
-        const int id = static_cast<int>(place.id);
-        controls += (controls.empty() ? "{\"" : ",\"") + std::to_string(id) + "\":" + ControlState(form, GetDlgItem(form, id));
+        const HWND control = GetDlgItem(form, static_cast<int>(place.id));
+        RECT screen{};
+        GetWindowRect(control, &screen);
+        RECT rect = screen; // in the form's client area
+        MapWindowPoints(nullptr, form, reinterpret_cast<POINT*>(&rect), 2);
+        DWORD_PTR check = 0;
+        SendMessageTimeoutW(control, BM_GETCHECK, 0, 0, SMTO_ABORTIFHUNG, 2000, &check);
+        std::printf("%s\"%d\":{\"class\":%s,\"text\":%s,\"visible\":%d,\"enabled\":%d,\"style\":%ld,\"check\":%d,"
+                    "\"rect\":[%ld,%ld,%ld,%ld],\"centre\":[%ld,%ld]}",
+                    &place == kControls.data() ? "" : ",", static_cast<int>(place.id), Quote(ClassOf(control)).c_str(),
+                    Quote(TextOf(control)).c_str(), IsWindowVisible(control) != 0, IsWindowEnabled(control) != 0,
+                    GetWindowLongW(control, GWL_STYLE) & 0xFFFF, static_cast<int>(check), rect.left, rect.top,
+                    rect.right - rect.left, rect.bottom - rect.top, (screen.left + screen.right) / 2,
+                    (screen.top + screen.bottom) / 2);
     }
-    return Print(Object({{"pid", std::to_string(ProcessOf(form))},
-                         {"caption", Quote(TextOf(form))},
-                         {"window", Numbers({window.left, window.top, window.right, window.bottom})},
-                         {"client", Numbers({client.right, client.bottom})},
-                         {"origin", Numbers({origin.x, origin.y})},
-                         {"style", std::to_string(GetWindowLongW(form, GWL_STYLE))},
-                         {"focus", std::to_string(ownFocus ? GetDlgCtrlID(thread.hwndFocus) : 0)},
-                         {"controls", controls + "}"},
-                         {"message", MessageBoxState(form)}}));
-}
-
-// Polls every 50 ms; the window is ready once its thread waits for input.
-int Wait(ULONGLONG deadline)
-{
-    HWND form = nullptr;
-    while (!((form = FindWindowW(kFormClass, nullptr)) && IsWindowVisible(form)) && GetTickCount64() < deadline)
-        Sleep(50);
-    if (!form || !IsWindowVisible(form))
-        return Failure("no window");
-    if (const unique_handle process{OpenProcess(SYNCHRONIZE | PROCESS_QUERY_INFORMATION, FALSE, ProcessOf(form))})
-        WaitForInputIdle(process.get(), static_cast<DWORD>(deadline - std::min(deadline, GetTickCount64())));
-    return Print(Object({{"pid", std::to_string(ProcessOf(form))}}));
+    return Print(true, "},\"message\":%s}", MessageBoxTexts(form).c_str());
 }
 
 // Asks the window to close as its close box would, or ends its process outright.
@@ -199,28 +146,29 @@ int End(bool kill)
 {
     const HWND form = FindWindowW(kFormClass, nullptr);
     if (!form || !kill)
-        return Print(Object({{"posted", std::to_string(form && PostMessageW(form, WM_CLOSE, 0, 0))}}));
+        return Print(true, "{\"posted\":%d}", form && PostMessageW(form, WM_CLOSE, 0, 0));
     const unique_handle process{OpenProcess(PROCESS_TERMINATE | SYNCHRONIZE, FALSE, ProcessOf(form))};
     const bool ended =
         process && TerminateProcess(process.get(), 9) && WaitForSingleObject(process.get(), 5000) == WAIT_OBJECT_0;
-    return Print(Object({{"ended", std::to_string(ended)}}), ended);
+    return Print(ended, "{\"ended\":%d}", ended);
 }
 
-// The non-elevated half of this process's token, as a program double-clicked by an
-// administrator under UAC gets it.
-unique_handle LimitedToken()
+// A token to start a program with: this process's own, or its non-elevated half, as
+// a program double-clicked by an administrator under UAC gets it.
+unique_handle StartingToken(bool limited)
 {
     HANDLE own = nullptr;
-    HANDLE primary = nullptr;
+    if (!OpenProcessToken(GetCurrentProcess(), TOKEN_QUERY | TOKEN_DUPLICATE, &own))
+        return {};
+    const unique_handle process{own};
     TOKEN_LINKED_TOKEN linked{};
     DWORD size = 0;
-    if (OpenProcessToken(GetCurrentProcess(), TOKEN_QUERY | TOKEN_DUPLICATE, &own) &&
-        GetTokenInformation(own, TokenLinkedToken, &linked, sizeof linked, &size)) {
-        DuplicateTokenEx(linked.LinkedToken, MAXIMUM_ALLOWED, nullptr, SecurityImpersonation, TokenPrimary, &primary);
-        CloseHandle(linked.LinkedToken);
-    }
-    if (own)
-        CloseHandle(own);
+    if (limited && !GetTokenInformation(own, TokenLinkedToken, &linked, sizeof linked, &size))
+        return {};
+    const unique_handle linkedToken{linked.LinkedToken}; // none unless limited
+    HANDLE primary = nullptr;
+    DuplicateTokenEx(limited ? linked.LinkedToken : own, MAXIMUM_ALLOWED, nullptr, SecurityImpersonation,
+                     TokenPrimary, &primary);
     return unique_handle(primary);
 }
 
@@ -237,17 +185,10 @@ int Run(const wchar_t* program, bool limited, wchar_t* desktop)
     JOBOBJECT_EXTENDED_LIMIT_INFORMATION limits{};
     limits.BasicLimitInformation.LimitFlags = JOB_OBJECT_LIMIT_KILL_ON_JOB_CLOSE | JOB_OBJECT_LIMIT_SILENT_BREAKAWAY_OK;
     SetInformationJobObject(job.get(), JobObjectExtendedLimitInformation, &limits, sizeof limits);
-    const unique_handle token = limited ? LimitedToken() : unique_handle{};
-    if (limited && !token)
-        return Failure("no limited token");
     PROCESS_INFORMATION process{};
-    const BOOL started =
-        limited ? CreateProcessAsUserW(token.get(), program, commandLine.data(), nullptr, nullptr, FALSE,
-                                       CREATE_SUSPENDED, nullptr, nullptr, &startup, &process)
-                : CreateProcessW(program, commandLine.data(), nullptr, nullptr, FALSE, CREATE_SUSPENDED, nullptr,
-                                 nullptr, &startup, &process);
-    if (!started)
-        return Failure("cannot start");
+    if (!CreateProcessAsUserW(StartingToken(limited).get(), program, commandLine.data(), nullptr, nullptr, FALSE,
+                              CREATE_SUSPENDED, nullptr, nullptr, &startup, &process))
+        return Print(false, "{\"error\":\"cannot start\",\"status\":%lu}", GetLastError());
     const unique_handle processHandle{process.hProcess};
     const unique_handle thread{process.hThread};
     AssignProcessToJobObject(job.get(), process.hProcess);
@@ -260,18 +201,17 @@ int Run(const wchar_t* program, bool limited, wchar_t* desktop)
 
 int Status(LONG status)
 {
-    return Print(Object({{"status", std::to_string(status)}}), status == ERROR_SUCCESS);
+    return Print(status == ERROR_SUCCESS, "{\"status\":%ld}", status);
 }
 
 int RegPut(DWORD type, const wchar_t* file)
 {
     std::ifstream in(file, std::ios::binary);
-    if (!in)
-        return Failure("cannot read the file");
     // A guard byte after the data: the registry appends a NUL to text followed by one.
     const std::string bytes = std::string(std::istreambuf_iterator<char>(in), {}) + '\x7F';
-    return Status(RegSetKeyValueA(HKEY_LOCAL_MACHINE, kKeyPath, kValueName, type, bytes.data(),
-                                  static_cast<DWORD>(bytes.size() - 1)));
+    return Status(in ? RegSetKeyValueA(HKEY_LOCAL_MACHINE, kKeyPath, kValueName, type, bytes.data(),
+                                       static_cast<DWORD>(bytes.size() - 1))
+                     : ERROR_FILE_NOT_FOUND);
 }
 
 int RegGet(const wchar_t* file)
@@ -289,7 +229,7 @@ int RegGet(const wchar_t* file)
         RegCloseKey(key);
     }
     std::ofstream(file, std::ios::binary).write(bytes.data(), static_cast<std::streamsize>(bytes.size()));
-    return Print(Object({{"status", std::to_string(status)}, {"type", std::to_string(type)}}));
+    return Print(true, "{\"status\":%ld,\"type\":%lu}", status, type);
 }
 
 // Denies the rights in mask to Everyone (WD), ahead of allowing it everything (KA);
@@ -297,14 +237,14 @@ int RegGet(const wchar_t* file)
 LONG RegDeny(DWORD mask, bool create)
 {
     wchar_t sddl[64];
-    wsprintfW(sddl, L"D:(D;;%#x;;;WD)(A;;KA;;;WD)", mask);
+    wsprintfW(sddl, mask ? L"D:(D;;%#x;;;WD)(A;;KA;;;WD)" : L"D:(A;;KA;;;WD)", mask);
     PSECURITY_DESCRIPTOR descriptor = nullptr;
-    if (!ConvertStringSecurityDescriptorToSecurityDescriptorW(mask ? sddl : L"D:(A;;KA;;;WD)", SDDL_REVISION_1,
-                                                              &descriptor, nullptr))
+    if (!ConvertStringSecurityDescriptorToSecurityDescriptorW(sddl, SDDL_REVISION_1, &descriptor, nullptr))
         return static_cast<LONG>(GetLastError());
     HKEY key = nullptr;
-    LONG status = create ? RegCreateKeyExA(HKEY_LOCAL_MACHINE, kKeyPath, 0, nullptr, 0, WRITE_DAC, nullptr, &key, nullptr)
-                         : RegOpenKeyExA(HKEY_LOCAL_MACHINE, kKeyPath, 0, WRITE_DAC, &key);
+    LONG status = create
+                      ? RegCreateKeyExA(HKEY_LOCAL_MACHINE, kKeyPath, 0, nullptr, 0, WRITE_DAC, nullptr, &key, nullptr)
+                      : RegOpenKeyExA(HKEY_LOCAL_MACHINE, kKeyPath, 0, WRITE_DAC, &key);
     if (status == ERROR_SUCCESS) {
         status = RegSetKeySecurity(key, DACL_SECURITY_INFORMATION, descriptor);
         RegCloseKey(key);
@@ -318,17 +258,17 @@ LONG RegDeny(DWORD mask, bool create)
 int wmain(int argc, wchar_t** argv)
 {
     const std::wstring_view command = argc > 1 ? argv[1] : L"";
-    const std::wstring_view option = argc > 2 ? argv[2] : L"";
+    const bool limited = argc > 2 && argv[2] == std::wstring_view(L"limited");
     wchar_t desktop[128];
     const DWORD length = GetEnvironmentVariableW(L"QUORLIN_DESKTOP", desktop, 128);
     const bool ownDesktop = length > 0 && length < 128;
     if (ownDesktop) {
         const HDESK handle = OpenDesktopW(desktop, 0, FALSE, GENERIC_ALL);
         if (!handle || !SetThreadDesktop(handle))
-            return Failure("no such desktop");
+            return Print(false, "{\"error\":\"no such desktop\"}");
     }
-    if (command == L"run" && argc == 3 + (option == L"limited"))
-        return Run(argv[argc - 1], option == L"limited", ownDesktop ? desktop : nullptr);
+    if (command == L"run" && argc == 3 + limited)
+        return Run(argv[argc - 1], limited, ownDesktop ? desktop : nullptr);
     if (command == L"hold") {
         char buffer[64];
         DWORD count = 0;
@@ -336,8 +276,6 @@ int wmain(int argc, wchar_t** argv)
         }
         return 0;
     }
-    if (command == L"wait")
-        return Wait(GetTickCount64() + static_cast<ULONGLONG>(1000 * (argc > 2 ? _wtof(argv[2]) : 20)));
     if (command == L"state")
         return State();
     if (command == L"close" || command == L"kill")
@@ -353,7 +291,7 @@ int wmain(int argc, wchar_t** argv)
         const LONG status = RegDeleteTreeA(HKEY_LOCAL_MACHINE, kKeyPath);
         return Status(status == ERROR_FILE_NOT_FOUND ? ERROR_SUCCESS : status);
     }
-    std::fprintf(stderr, "usage: quorlin_driver run [limited] EXE | hold | wait [SECONDS] | state | close | kill\n"
+    std::fprintf(stderr, "usage: quorlin_driver run [limited] EXE | hold | state | close | kill\n"
                          "       | reg-put TYPE FILE | reg-get FILE | reg-deny MASK | reg-clear\n");
     return 2;
 }

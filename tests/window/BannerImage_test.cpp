@@ -1,16 +1,13 @@
-// The banner decoder on the real banner, against exact area averages made by
-// another decoder and scaler (PIL), and on damaged copies of it.
+// The banner decoder on damaged copies of the real banner. (The fuzz target feeds it
+// the bytes no table could list; the end-to-end tests compare the banner drawn with
+// an exact area average made by another decoder and scaler.)
 
 #include <gtest/gtest.h>
 
 #include <algorithm>
 #include <cstdint>
-#include <cstdlib>
 #include <fstream>
-#include <initializer_list>
 #include <iterator>
-#include <ostream>
-#include <string>
 #include <utility>
 #include <vector>
 
@@ -25,59 +22,13 @@ constexpr int kHeight = 60;
 constexpr std::size_t kFrameAt = 0x9E; // the banner's start-of-frame segment
 constexpr std::size_t kHuffmanAt = 0xB1;
 
-Bytes ReadFile(const char* path)
-{
-    std::ifstream in(path, std::ios::binary);
-    return {std::istreambuf_iterator<char>(in), {}};
-}
-
 const Bytes& Banner()
 {
-    static const Bytes banner = ReadFile(QUORLIN_BANNER_JPEG);
+    static const Bytes banner = [] {
+        std::ifstream in(QUORLIN_BANNER_JPEG, std::ios::binary);
+        return Bytes(std::istreambuf_iterator<char>(in), {});
+    }();
     return banner;
-}
-
-class ScaledBanner : public testing::TestWithParam<std::pair<int, int>> {};
-
-TEST_P(ScaledBanner, MatchesAreaAverage)
-{
-    const auto [width, height] = GetParam();
-    const std::size_t count = std::size_t(width) * std::size_t(height);
-    const Bytes reference = ReadFile(
-        (QUORLIN_BANNER_REFERENCES "banner_" + std::to_string(width) + "x" + std::to_string(height) + ".rgb").c_str());
-    ASSERT_EQ(reference.size(), count * 3); // RGB
-    const Bytes pixels = DecodeBanner(Banner(), width, height); // BGRX
-    ASSERT_EQ(pixels.size(), count * 4);
-    long total = 0;
-    int worst = 0;
-    for (std::size_t pixel = 0; pixel < count; ++pixel) {
-        for (std::size_t channel = 0; channel < 3; ++channel) {
-            const int difference = std::abs(pixels[pixel * 4 + 2 - channel] - reference[pixel * 3 + channel]);
-            total += difference;
-            worst = std::max(worst, difference);
-        }
-        ASSERT_EQ(pixels[pixel * 4 + 3], 0xFF) << "pixel " << pixel;
-    }
-    // Two JPEG decoders differ by a level or two here and there, no more.
-    EXPECT_LE(static_cast<double>(total) / static_cast<double>(reference.size()), 0.1);
-    EXPECT_LE(worst, 3);
-}
-
-// The picture's size at 96 dots per inch, and at 144 and 192.
-INSTANTIATE_TEST_SUITE_P(DecodeBanner, ScaledBanner,
-                         testing::Values(std::pair{kWidth, kHeight}, std::pair{384, 90}, std::pair{512, 120}),
-                         [](const auto& info) {
-                             return std::to_string(info.param.first) + "x" + std::to_string(info.param.second);
-                         });
-
-struct Damage {
-    const char* name;
-    Bytes (*make)(Bytes);
-};
-
-void PrintTo(const Damage& damage, std::ostream* out)
-{
-    *out << damage.name;
 }
 
 Bytes Set(Bytes bytes, std::size_t at, std::initializer_list<std::uint8_t> values)
@@ -86,36 +37,27 @@ Bytes Set(Bytes bytes, std::size_t at, std::initializer_list<std::uint8_t> value
     return bytes;
 }
 
-class DamagedBanner : public testing::TestWithParam<Damage> {};
-
-TEST_P(DamagedBanner, GivesNoBanner)
+TEST(DecodeBanner, WholeBanner_GivesAPictureOfTheSizeAsked)
 {
-    EXPECT_TRUE(DecodeBanner(GetParam().make(Banner()), kWidth, kHeight).empty());
+    const Bytes pixels = DecodeBanner(Banner(), kWidth, kHeight);
+    ASSERT_EQ(pixels.size(), std::size_t{kWidth} * kHeight * 4);
+    EXPECT_EQ(pixels[3], 0xFF);
 }
 
-INSTANTIATE_TEST_SUITE_P(DecodeBanner, DamagedBanner, testing::Values(
-    Damage{"Empty", [](Bytes) { return Bytes{}; }},
-    Damage{"StartMarkerOnly", [](Bytes b) { return Bytes(b.begin(), b.begin() + 2); }},
-    Damage{"CutInHeaders", [](Bytes b) { return Bytes(b.begin(), b.begin() + 300); }},
-    Damage{"CutInScan", [](Bytes b) { return Bytes(b.begin(), b.begin() + 6000); }},
-    Damage{"LastByteMissing", [](Bytes b) { b.pop_back(); return b; }},
-    Damage{"NoStartMarker", [](Bytes b) { return Set(b, 0, {0, 0}); }},
-    Damage{"ZeroHeight", [](Bytes b) { return Set(b, kFrameAt + 5, {0, 0}); }},
-    Damage{"ZeroWidth", [](Bytes b) { return Set(b, kFrameAt + 7, {0, 0}); }},
-    Damage{"HugeSize", [](Bytes b) { return Set(b, kFrameAt + 5, {0xFF, 0xFF, 0xFF, 0xFF}); }},
-    Damage{"FiveComponents", [](Bytes b) { return Set(b, kFrameAt + 9, {5}); }},
-    Damage{"HuffmanCountsOverflow", [](Bytes b) { return Set(b, kHuffmanAt + 5, {0xFF, 0xFF, 0xFF, 0xFF}); }}),
-    [](const testing::TestParamInfo<Damage>& info) { return std::string(info.param.name); });
-
-TEST(DecodeBanner, CorruptedBytes_DecodeWholeOrNotAtAll)
+TEST(DecodeBanner, Damaged_GivesNoBanner)
 {
-    // Noise in the coded data can decode to a wrong picture; it must never fault.
-    for (std::size_t at = 2; at < Banner().size(); at += 37) {
-        Bytes copy = Banner();
-        copy[at] ^= 0xA5;
-        const Bytes pixels = DecodeBanner(copy, kWidth, kHeight);
-        EXPECT_TRUE(pixels.empty() || pixels.size() == std::size_t{kWidth} * kHeight * 4) << "byte " << at;
-    }
+    const std::pair<const char*, Bytes> cases[] = {
+        {"Empty", Bytes{}},
+        {"CutInHeaders", Bytes(Banner().begin(), Banner().begin() + 300)},
+        {"CutInScan", Bytes(Banner().begin(), Banner().begin() + 6000)},
+        {"LastByteMissing", Bytes(Banner().begin(), Banner().end() - 1)},
+        {"NoStartMarker", Set(Banner(), 0, {0, 0})},
+        {"ZeroHeight", Set(Banner(), kFrameAt + 5, {0, 0})},
+        {"HugeSize", Set(Banner(), kFrameAt + 5, {0xFF, 0xFF, 0xFF, 0xFF})},
+        {"HuffmanCountsOverflow", Set(Banner(), kHuffmanAt + 5, {0xFF, 0xFF, 0xFF, 0xFF})},
+    };
+    for (const auto& [name, bytes] : cases)
+        EXPECT_TRUE(DecodeBanner(bytes, kWidth, kHeight).empty()) << name;
 }
 
 TEST(DecodeBanner, SizeNotAPicture_GivesNoBanner)
