@@ -33,8 +33,8 @@ bool TokenFlag(TOKEN_INFORMATION_CLASS what)
 
 void ProcessToken::TurnOffVirtualization()
 {
-    // Fails where there is no virtualisation to turn off; what is stored is then
-    // still told apart afterwards through IsVirtualized.
+    // Where it cannot be turned off (before UAC, or under Wine), the call fails, and
+    // IsVirtualized still tells whether a write went to the virtual store.
     if (const unique_handle token = OpenOwnToken(TOKEN_QUERY | TOKEN_ADJUST_DEFAULT)) {
         DWORD enabled = 0;
         SetTokenInformation(token.get(), TokenVirtualizationEnabled, &enabled, sizeof enabled);
