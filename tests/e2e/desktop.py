@@ -31,12 +31,13 @@ def windows_path(path):
     return "Z:" + str(Path(path).resolve()).replace("/", "\\")
 
 
-# Polls probe() every 50 ms until it returns something true; returns that.
-def until(probe, what, timeout=10.0):
+# Polls probe() every 50 ms until holds(what it returns); returns that, or raises
+# TimeoutError with the last thing it returned.
+def until(probe, what, timeout=10.0, holds=bool):
     deadline = time.monotonic() + timeout
-    while not (result := probe()):
+    while not holds(result := probe()):
         if time.monotonic() > deadline:
-            raise TimeoutError(f"gave up waiting for {what}")
+            raise TimeoutError(f"gave up waiting for {what}; last seen: {result}")
         time.sleep(0.05)
     return result
 
@@ -123,19 +124,10 @@ class Desktop:
             env=dict(self.env, **(env or {})), stdout=subprocess.DEVNULL, stderr=stderr)
         return self.wait_for(lambda state: True, "the window", 30)
 
-    # The window's state once test(state) holds; fails the test with the last state
-    # seen when it does not come to hold.
+    # The window's state once test(state) holds.
     def wait_for(self, test, what, timeout=5):
-        last = {}
-
-        def probe():
-            last["state"] = self.driver("state", check=False) or {}
-            return "pid" in last["state"] and test(last["state"]) and last["state"]
-
-        try:
-            return until(probe, what, timeout)
-        except TimeoutError:
-            raise AssertionError(f"gave up waiting for {what}; last state: {last['state']}") from None
+        return until(lambda: self.driver("state", check=False) or {}, what, timeout,
+                     lambda state: "pid" in state and test(state))
 
     # Ends the program launched, and any Quorlin it started itself.
     def end_program(self):
@@ -162,16 +154,12 @@ class Desktop:
     def key(self, *keys):
         self.x("xdotool", "key", *keys)
 
-    # Sizes of the icons Wine handed to X for the window (its _NET_WM_ICON).
+    # Sizes of the icons Wine handed to X for the window: xprop draws each picture of
+    # its _NET_WM_ICON under a heading "Icon (W x H):".
     def icon_sizes(self, caption):
         window = self.x("xdotool", "search", "--name", f"^{re.escape(caption)}$").split()[0]
-        text = self.x("xprop", "-id", window, "-notype", "32c", "_NET_WM_ICON")
-        numbers = [int(n) for n in re.findall(r"\d+", text.partition("=")[2])]
-        sizes, at = [], 0
-        while at + 1 < len(numbers):
-            sizes.append((numbers[at], numbers[at + 1]))
-            at += 2 + numbers[at] * numbers[at + 1]
-        return sizes
+        text = self.x("xprop", "-id", window, "_NET_WM_ICON")
+        return [(int(width), int(height)) for width, height in re.findall(r"Icon \((\d+) x (\d+)\):", text)]
 
     def screenshot(self, out, box):
         left, top, right, bottom = box

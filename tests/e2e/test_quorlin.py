@@ -44,9 +44,6 @@ def checks(state):
 
 
 class QuorlinTest(unittest.TestCase):
-    def setUp(self):
-        desktop.driver("reg-clear")
-
     def tearDown(self):
         desktop.end_program()
         desktop.driver("reg-clear")
@@ -65,10 +62,7 @@ class QuorlinTest(unittest.TestCase):
 
     def assert_stored(self, expected):
         # A click stores its choice while handling the click; allow for the round trip.
-        try:
-            until(lambda: desktop.stored() == expected, "the registry", 5)
-        except TimeoutError:
-            self.assertEqual(desktop.stored(), expected)
+        until(desktop.stored, f"the registry to hold {expected}", 5, lambda stored: stored == expected)
 
     def assert_exits(self, closing=lambda: desktop.driver("close")):
         closing()
@@ -94,7 +88,7 @@ class QuorlinTest(unittest.TestCase):
             ("unknown type 0x12345", (0x12345, b"GPU\0"), (0, 0, 1), NOT_DETECTED, None),
             ("REG_BINARY of 7 bytes", (REG_BINARY, b"\1\0\0\0\0\0\0"), (0, 0, 1), NOT_DETECTED, None),
             ("REG_DWORD of 8 bytes", (REG_DWORD, b"\1\0\0\0\0\0\0\0"), (0, 0, 1), NOT_DETECTED, None),
-            # Were the value read, "GPU" without its NUL would be rewritten with it.
+            # Were the value read, it would show as GPU.
             ("unreadable key", (REG_SZ, b"GPU", KEY_QUERY_VALUE), (0, 0, 1), NOT_DETECTED, None),
         ]
         for name, planted, expected, caption, stored in cases:
@@ -109,9 +103,8 @@ class QuorlinTest(unittest.TestCase):
                 # The focus goes to the selected option, or to Close: it selects nothing.
                 self.assertEqual(state["focus"], int(OPTIONS[expected.index(1)] if caption is None else CLOSE))
                 self.assert_exits()
-                if planted and planted[2:]:
-                    desktop.driver("reg-deny", 0)
-                self.assertEqual(desktop.stored(), stored or (planted and planted[:2]))
+                denied = planted and planted[2:]  # a key the driver cannot read either
+                self.assertEqual(desktop.stored(), None if denied else stored or (planted and planted[:2]))
 
     def test_clicks_and_keys(self):
         # One window, not detected at first, through a sequence of clicks and keys.
@@ -206,19 +199,13 @@ class QuorlinTest(unittest.TestCase):
         left, top, width, height = state["controls"]["107"]["rect"]
         x, y = state["origin"][0] + left, state["origin"][1] + top
         expected = area_average(ROOT / "resources/banner.jpg", width, height)
-        found = {}
 
-        def drawn_as_expected():
+        def difference():  # the mean and the largest, of any channel
             desktop.screenshot(desktop.scratch / "banner.png", (x, y, x + width, y + height))
-            difference = ImageChops.difference(Image.open(desktop.scratch / "banner.png").convert("RGB"), expected)
-            found.update(mean=max(ImageStat.Stat(difference).mean),
-                         max=max(high for _, high in difference.getextrema()))
-            return found["mean"] <= 1 and found["max"] <= 8
+            found = ImageChops.difference(Image.open(desktop.scratch / "banner.png").convert("RGB"), expected)
+            return max(ImageStat.Stat(found).mean), max(high for _, high in found.getextrema())
 
-        try:
-            until(drawn_as_expected, "the banner to be drawn", 5)
-        except TimeoutError:
-            self.fail(f"the banner differs from its area average: {found}")
+        until(difference, "the banner drawn as its area average", 5, lambda found: found[0] <= 1 and found[1] <= 8)
 
         # Resizing the window moves no control.
         left, top, right, bottom = state["window"]

@@ -55,9 +55,9 @@ class Executable(unittest.TestCase):
 
     def test_version_Record(self):
         fixed = self.pe.VS_FIXEDFILEINFO[0]
-        self.assertEqual((fixed.FileVersionMS, fixed.FileVersionLS, fixed.ProductVersionMS, fixed.ProductVersionLS),
-                         (1, 1, 1, 1))
-        self.assertEqual(fixed.FileType, 1, "VFT_APP")
+        # Version 0.01.0001 as the numbers 0.1.0.1 of both kinds; the file type is VFT_APP.
+        versions = (fixed.FileVersionMS, fixed.FileVersionLS, fixed.ProductVersionMS, fixed.ProductVersionLS)
+        self.assertEqual((*versions, fixed.FileType), (1, 1, 1, 1, 1))
         infos = {info.Key: info for info in self.pe.FileInfo[0]}
         (table,) = infos[b"StringFileInfo"].StringTable
         self.assertEqual(table.LangID, b"040904B0")

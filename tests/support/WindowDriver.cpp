@@ -54,13 +54,6 @@ std::string Quote(std::wstring_view text)
     return quoted + "\"";
 }
 
-std::wstring ClassOf(HWND window)
-{
-    wchar_t name[64] = L"";
-    GetClassNameW(window, name, 64);
-    return name;
-}
-
 // WM_GETTEXT rather than GetWindowText, which does not ask another process's window.
 std::wstring TextOf(HWND window)
 {
@@ -76,31 +69,18 @@ DWORD ProcessOf(HWND window)
     return processId;
 }
 
-// A message box is a "#32770" top-level window; only one owned by the form counts.
-BOOL CALLBACK FindMessageBox(HWND window, LPARAM lParam)
-{
-    auto& found = *reinterpret_cast<std::pair<HWND, HWND>*>(lParam);
-    if (ClassOf(window) != L"#32770" || GetWindow(window, GW_OWNER) != found.first)
-        return TRUE;
-    found.second = window;
-    return FALSE;
-}
-
-BOOL CALLBACK CollectText(HWND child, LPARAM lParam)
-{
-    *reinterpret_cast<std::wstring*>(lParam) += L"\n" + TextOf(child);
-    return TRUE;
-}
-
-// Its caption, then the texts of its children (the message and the buttons), a line each.
+// Its caption, then the texts of its children (the message and the buttons), a line
+// each. A message box is a "#32770" top-level window; only one owned by the form counts.
 std::string MessageBoxTexts(HWND form)
 {
-    std::pair<HWND, HWND> found{form, nullptr};
-    EnumWindows(FindMessageBox, reinterpret_cast<LPARAM>(&found));
-    if (!found.second)
+    HWND box = FindWindowExW(nullptr, nullptr, L"#32770", nullptr);
+    while (box && GetWindow(box, GW_OWNER) != form)
+        box = FindWindowExW(nullptr, box, L"#32770", nullptr);
+    if (!box)
         return "null";
-    std::wstring texts = TextOf(found.second);
-    EnumChildWindows(found.second, CollectText, reinterpret_cast<LPARAM>(&texts));
+    std::wstring texts = TextOf(box);
+    for (HWND child = GetWindow(box, GW_CHILD); child; child = GetWindow(child, GW_HWNDNEXT))
+        texts += L"\n" + TextOf(child);
     return Quote(texts);
 }
 
@@ -128,11 +108,13 @@ int State()
         GetWindowRect(control, &screen);
         RECT rect = screen; // in the form's client area
         MapWindowPoints(nullptr, form, reinterpret_cast<POINT*>(&rect), 2);
+        wchar_t className[64] = L"";
+        GetClassNameW(control, className, 64);
         DWORD_PTR check = 0;
         SendMessageTimeoutW(control, BM_GETCHECK, 0, 0, SMTO_ABORTIFHUNG, 2000, &check);
         std::printf("%s\"%d\":{\"class\":%s,\"text\":%s,\"visible\":%d,\"enabled\":%d,\"style\":%ld,\"check\":%d,"
                     "\"rect\":[%ld,%ld,%ld,%ld],\"centre\":[%ld,%ld]}",
-                    &place == kControls.data() ? "" : ",", static_cast<int>(place.id), Quote(ClassOf(control)).c_str(),
+                    &place == kControls.data() ? "" : ",", static_cast<int>(place.id), Quote(className).c_str(),
                     Quote(TextOf(control)).c_str(), IsWindowVisible(control) != 0, IsWindowEnabled(control) != 0,
                     GetWindowLongW(control, GWL_STYLE) & 0xFFFF, static_cast<int>(check), rect.left, rect.top,
                     rect.right - rect.left, rect.bottom - rect.top, (screen.left + screen.right) / 2,
