@@ -1,6 +1,8 @@
 // Fuzz target: arbitrary bytes go through the banner's decoder and scaler as if they
 // were the JPEG built into the program. Whatever the bytes, the sanitizers see no
-// fault, and the result is a whole picture of the size asked for, or none.
+// fault, and the result is a whole picture of the size asked for, or none. The unit
+// tests run every input kept in corpus/ through it again; scripts/fuzz searches for
+// new ones with libFuzzer.
 
 #include <cstdio>
 #include <cstdlib>
@@ -18,26 +20,3 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     }
     return 0;
 }
-
-#ifdef FUZZ_REPLAY_MAIN
-#include <filesystem>
-#include <fstream>
-#include <iterator>
-#include <string>
-
-// Runs every file in the directories named through the fuzz target.
-int main(int argc, char** argv)
-{
-    std::size_t count = 0;
-    for (int i = 1; i < argc; ++i) {
-        for (const auto& entry : std::filesystem::directory_iterator(argv[i])) {
-            std::ifstream stream(entry.path(), std::ios::binary);
-            const std::string bytes{std::istreambuf_iterator<char>(stream), {}};
-            LLVMFuzzerTestOneInput(reinterpret_cast<const std::uint8_t*>(bytes.data()), bytes.size());
-            ++count;
-        }
-    }
-    std::printf("%zu inputs, no fault\n", count);
-    return count == 0;
-}
-#endif

@@ -12,18 +12,26 @@ namespace {
 using fake::StoredValue;
 using namespace std::string_literals;
 
+// First in the file, so that it runs first even when all the tests share one process.
+TEST(LastRegStatus, BeforeAnyCall_IsZero)
+{
+    EXPECT_EQ(LastRegStatus, 0);
+}
+
 constexpr char kKey[] = "Software\\Scratch";
 constexpr char kName[] = "Value";
 
 class Registry : public testing::Test {
 protected:
+    void SetUp() override { Fresh(nullptr); }
     // A fresh registry, for the case named.
     void Fresh(const char* name)
     {
         EXPECT_TRUE(registry.open.empty()) << "every key opened is closed";
         registry.Reset();
         LastRegStatus = -1;
-        trace_.emplace(__FILE__, __LINE__, name);
+        if (name)
+            trace_.emplace(__FILE__, __LINE__, name);
     }
     void TearDown() override { EXPECT_TRUE(registry.open.empty()) << "every key opened is closed"; }
 
@@ -197,12 +205,6 @@ TEST(RegValueTextForm, OfEachKind)
     EXPECT_EQ(RegValue::Text(L" x ").TextForm(), L" x ");
     EXPECT_EQ(RegValue::Integer(-1).TextForm(), L"-1");
     EXPECT_EQ(RegValue::Integer(INT32_MIN).TextForm(), L"-2147483648");
-}
-
-// Each test runs in a process of its own, so this sees the module untouched.
-TEST(LastRegStatus, BeforeAnyCall_IsZero)
-{
-    EXPECT_EQ(LastRegStatus, 0);
 }
 
 } // namespace

@@ -49,10 +49,7 @@ Registry& TheRegistry()
 
 void Registry::CreateKey(const std::string& keyPath)
 {
-    const std::string path = Lower(keyPath);
-    for (std::size_t at = path.find('\\'); at != std::string::npos; at = path.find('\\', at + 1))
-        keys[path.substr(0, at)];
-    keys[path];
+    keys[Lower(keyPath)];
 }
 
 void Registry::Put(const std::string& keyPath, const std::string& valueName, StoredValue value)

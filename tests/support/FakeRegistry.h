@@ -23,7 +23,7 @@ struct StoredValue {
 // regard to case, as on Windows.
 struct Registry {
     void Reset() { *this = Registry{}; }
-    void CreateKey(const std::string& keyPath); // with every key on its path
+    void CreateKey(const std::string& keyPath);
     void Put(const std::string& keyPath, const std::string& valueName, StoredValue value);
     std::optional<StoredValue> Get(const std::string& keyPath, const std::string& valueName) const;
 

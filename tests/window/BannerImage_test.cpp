@@ -1,17 +1,20 @@
-// The banner decoder on damaged copies of the real banner. (The fuzz target feeds it
-// the bytes no table could list; the end-to-end tests compare the banner drawn with
-// an exact area average made by another decoder and scaler.)
+// The banner decoder on damaged copies of the real banner, and on every input the
+// fuzz target has kept: bytes no table could list. (The end-to-end tests compare the
+// banner drawn with an exact area average made by another decoder and scaler.)
 
 #include <gtest/gtest.h>
 
 #include <algorithm>
 #include <cstdint>
+#include <filesystem>
 #include <fstream>
 #include <iterator>
 #include <utility>
 #include <vector>
 
 #include "window/BannerImage.h"
+
+extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size);
 
 namespace {
 
@@ -22,12 +25,15 @@ constexpr int kHeight = 60;
 constexpr std::size_t kFrameAt = 0x9E; // the banner's start-of-frame segment
 constexpr std::size_t kHuffmanAt = 0xB1;
 
+Bytes Read(const std::filesystem::path& file)
+{
+    std::ifstream in(file, std::ios::binary);
+    return Bytes(std::istreambuf_iterator<char>(in), {});
+}
+
 const Bytes& Banner()
 {
-    static const Bytes banner = [] {
-        std::ifstream in(QUORLIN_BANNER_JPEG, std::ios::binary);
-        return Bytes(std::istreambuf_iterator<char>(in), {});
-    }();
+    static const Bytes banner = Read(QUORLIN_BANNER_JPEG);
     return banner;
 }
 
@@ -65,6 +71,19 @@ TEST(DecodeBanner, SizeNotAPicture_GivesNoBanner)
     for (const auto& [width, height] : {std::pair{0, kHeight}, {kWidth, 0}, {-1, kHeight}, {kWidth, -kHeight},
                                        {1 << 20, kHeight}, {kWidth, 1 << 20}})
         EXPECT_TRUE(DecodeBanner(Banner(), width, height).empty()) << width << " x " << height;
+}
+
+// The banner itself, and what libFuzzer kept of its runs (named by hash), among them
+// the input that made the decoder write past its Huffman table.
+TEST(DecodeBanner, FuzzCorpus_EachInputPassesTheFuzzTarget)
+{
+    std::size_t count = 0;
+    for (const auto& entry : std::filesystem::directory_iterator(QUORLIN_FUZZ_CORPUS)) {
+        const Bytes bytes = Read(entry.path());
+        LLVMFuzzerTestOneInput(bytes.data(), bytes.size()); // aborts on a wrong picture
+        ++count;
+    }
+    EXPECT_GT(count, 200u);
 }
 
 } // namespace

@@ -5,8 +5,6 @@
 
 #include <gtest/gtest.h>
 
-#include <array>
-
 #include "tests/support/FakeRegistry.h"
 #include "window/SelectionLogic.h"
 
@@ -28,20 +26,21 @@ class Recorder final : public OptionGroup, public Elevation {
 public:
     // Selecting an unselected option puts the whole group's state in force, then
     // runs the option's click handler, between braces in the log, before returning.
-    void SetValue(Option option, bool selected) override
+    void SetValue(Option option, bool select) override
     {
-        log.push_back((selected ? "select " : "clear ") + NameOf(option));
-        const bool raise = selected && !GetValue(option) && option != Option3;
-        if (selected)
-            this->selected = {};
-        this->selected[Index(option)] = selected;
+        log.push_back((select ? "select " : "clear ") + NameOf(option));
+        const bool raise = select && selected != option && option != Option3;
+        if (select)
+            selected = option;
+        else if (selected == option)
+            selected.reset();
         if (raise) {
             log.push_back("{");
             (option == Option1 ? Option1_Click : Option2_Click)(*this);
             log.push_back("}");
         }
     }
-    bool GetValue(Option option) override { return selected[Index(option)]; }
+    bool GetValue(Option option) override { return selected == option; }
     void SetVisible(Option option, bool shown) override { log.push_back((shown ? "show " : "hide ") + NameOf(option)); }
     void SetCaption(Option option, std::wstring_view caption) override
     {
@@ -50,8 +49,7 @@ public:
     void RestoreSelection(Option option) override
     {
         log.push_back("restore " + NameOf(option));
-        selected = {};
-        selected[Index(option)] = true;
+        selected = option;
     }
     void Notify(Notice notice, std::int32_t status) override
     {
@@ -61,33 +59,26 @@ public:
     bool OfferRestartAsAdministrator(std::int32_t status) override
     {
         log.push_back("offer restart " + std::to_string(status));
-        return answerYes;
+        return answer.has_value();
     }
     void Close() override { log.push_back("close"); }
 
-    void TurnOffVirtualization() override
-    {
-        log.push_back("virtualization off");
-        virtualized = virtualized && !canTurnOff;
-    }
+    void TurnOffVirtualization() override { log.push_back("virtualization off"); }
     bool IsVirtualized() override { return virtualized; }
     bool IsElevated() override { return elevated; }
     std::int32_t RestartAsAdministrator() override
     {
         log.push_back("restart");
-        return restart;
+        return answer.value();
     }
 
     Log log;
-    std::array<bool, 3> selected{};
-    bool answerYes = false;
-    bool virtualized = false;
-    bool canTurnOff = true;
+    std::optional<Option> selected;
+    // The user's answer to the offer of a restart: none for no; for yes, what the
+    // launcher then returns.
+    std::optional<std::int32_t> answer;
+    bool virtualized = false; // and turning it off does not help
     bool elevated = false;
-    std::int32_t restart = 0; // what the launcher returns
-
-private:
-    static std::size_t Index(Option option) { return static_cast<std::size_t>(option); }
 };
 
 constexpr char kKey[] = "Software\\AGEIA Technologies";
@@ -125,12 +116,6 @@ protected:
         ApplyStoredSelection(recorder);
         log.clear();
     }
-    static std::array<bool, 3> Only(Option option)
-    {
-        std::array<bool, 3> selected{};
-        selected[static_cast<std::size_t>(option)] = true;
-        return selected;
-    }
 
     fake::Registry& registry = fake::TheRegistry();
     Recorder recorder;
@@ -163,7 +148,9 @@ const Log kShowsCustom = {"clear Option1", "clear Option2", "select Option3", "s
 const Log kShowsNotDetected = {"clear Option1", "clear Option2", "select Option3", "show Option3",
                                "caption Option3 Not detected (probably NV PhysX not installed)"};
 
-// Comparisons are exact; only GPU and CPU are written back.
+// Comparisons are exact; only GPU and CPU are written back, and a refused rewrite is
+// not the user's doing: it tells nothing. Nor does the rewrite where writes go to
+// this account's virtual store, as they do in every case here.
 TEST_F(SelectionLogic, ApplyStoredSelection_ReadsOnceAndShowsTheState)
 {
     const struct {
@@ -172,10 +159,14 @@ TEST_F(SelectionLogic, ApplyStoredSelection_ReadsOnceAndShowsTheState)
         Log read;
         Log shows;
         std::optional<StoredValue> after = std::nullopt; // none: left as it was
+        LONG setStatus = ERROR_SUCCESS;
     } cases[] = {
         {"Gpu", kGpu, kReadText, kShowsGpu},
         {"Cpu", kCpu, kReadText, kShowsCpu},
         {"GpuWithoutNul_RewrittenWithIt", StoredValue{REG_SZ, "GPU"}, kReadText, kShowsGpu, kGpu},
+        {"Cpu_RewriteRefused_Silently", kCpu, kReadText,
+         {"clear Option1", "select Option2", "{", "RegCreateKeyA", "RegSetValueExA CPU\0 failed"s, "RegCloseKey", "}",
+          "clear Option3", "hide Option3"}, std::nullopt, ERROR_ACCESS_DENIED},
         {"LowerCase", StoredValue{REG_SZ, "gpu\0"s}, kReadText, kShowsCustom},
         {"TrailingSpace", StoredValue{REG_SZ, "GPU \0"s}, kReadText, kShowsCustom},
         {"LeadingSpace", StoredValue{REG_SZ, " CPU\0"s}, kReadText, kShowsCustom},
@@ -188,28 +179,21 @@ TEST_F(SelectionLogic, ApplyStoredSelection_ReadsOnceAndShowsTheState)
     for (const auto& c : cases) {
         Fresh(c.name);
         Store(c.stored);
+        registry.setStatus = c.setStatus;
+        recorder.virtualized = true;
         ApplyStoredSelection(recorder);
         EXPECT_EQ(log, Concat({c.read, c.shows}));
         EXPECT_EQ(Stored(), c.after ? c.after : c.stored);
     }
 }
 
-TEST_F(SelectionLogic, ApplyStoredSelection_RewriteFails_Silently)
-{
-    Store(kCpu);
-    registry.setStatus = ERROR_ACCESS_DENIED;
-    ApplyStoredSelection(recorder);
-    EXPECT_EQ(log, Concat({kReadText, {"clear Option1", "select Option2", "{", "RegCreateKeyA",
-                                       "RegSetValueExA CPU\0 failed"s, "RegCloseKey", "}", "clear Option3",
-                                       "hide Option3"}}));
-}
-
-// A stored choice stays. A refused one is put back, with no second write and no
-// click, and explained; a restart as administrator is offered only where one could
-// store it.
+// A stored choice stays, and where writes go to this account's virtual store the
+// user is told that it is for this account only. A refused one is put back, with no
+// second write and no click, and explained; a restart as administrator is offered
+// only where one could store it.
 TEST_F(SelectionLogic, UserSelection_StoredOrPutBackAndExplained)
 {
-    enum class Token { None, Limited, Elevated };
+    enum class Token { None, Limited, Virtualized, Elevated };
     constexpr LONG kDenied = ERROR_ACCESS_DENIED;
     constexpr Token kLimited = Token::Limited;
     const struct {
@@ -219,39 +203,40 @@ TEST_F(SelectionLogic, UserSelection_StoredOrPutBackAndExplained)
         LONG setStatus;
         bool refuseCreate;
         Token token;
-        bool answerYes;
-        std::int32_t restart;
-        Log afterWrite; // what follows the write, inside the click handler
+        std::optional<std::int32_t> answer; // to the offer: none for no, else what the launcher returns
+        Log afterWrite;                     // what follows the write, inside the click handler
     } cases[] = {
-        {"GpuFromNotDetected_CreatesTheKey", std::nullopt, Option1, 0, false, kLimited, false, 0, {}},
-        {"Elevated_Denied_ExplainedWithoutOffer", kCpu, Option1, kDenied, false, Token::Elevated, true, 0,
+        {"GpuFromNotDetected_CreatesTheKey", std::nullopt, Option1, 0, false, kLimited, std::nullopt, {}},
+        {"Virtualized_ToldItIsForThisAccountOnly", kCpu, Option1, 0, false, Token::Virtualized, 0,
+         {"this account only 0"}},
+        {"Elevated_Denied_ExplainedWithoutOffer", kCpu, Option1, kDenied, false, Token::Elevated, 0,
          {"restore Option2", "not saved 5"}},
-        {"NoToken_Denied_ExplainedWithoutOffer", kGpu, Option2, kDenied, false, Token::None, true, 0,
+        {"NoToken_Denied_ExplainedWithoutOffer", kGpu, Option2, kDenied, false, Token::None, 0,
          {"restore Option1", "not saved 5"}},
         {"Limited_OtherError_ExplainedWithoutOffer", StoredValue{REG_SZ, "HW\0"s}, Option2, ERROR_INVALID_HANDLE,
-         false, kLimited, true, 0, {"restore Option3", "not saved 6"}},
-        {"Limited_KeyNotCreatable_Offered", std::nullopt, Option1, 0, true, kLimited, false, 0,
+         false, kLimited, 0, {"restore Option3", "not saved 6"}},
+        {"Limited_KeyNotCreatable_Offered", std::nullopt, Option1, 0, true, kLimited, std::nullopt,
          {"restore Option3", "offer restart 5"}},
-        {"Limited_Denied_No", kGpu, Option2, kDenied, false, kLimited, false, 0,
+        {"Limited_Denied_No", kGpu, Option2, kDenied, false, kLimited, std::nullopt,
          {"restore Option1", "offer restart 5"}},
-        {"Limited_Denied_Yes_Started_Closes", kGpu, Option2, kDenied, false, kLimited, true, 0,
+        {"Limited_Denied_Yes_Started_Closes", kGpu, Option2, kDenied, false, kLimited, 0,
          {"restore Option1", "offer restart 5", "restart", "close"}},
-        {"Limited_Denied_Yes_Declined_StaysPutBack", kCpu, Option1, kDenied, false, kLimited, true, kErrorCancelled,
+        {"Limited_Denied_Yes_Declined_StaysPutBack", kCpu, Option1, kDenied, false, kLimited, kErrorCancelled,
          {"restore Option2", "offer restart 5", "restart"}},
-        {"Limited_Denied_Yes_Failed_Explained", kCpu, Option1, kDenied, false, kLimited, true, ERROR_FILE_NOT_FOUND,
+        {"Limited_Denied_Yes_Failed_Explained", kCpu, Option1, kDenied, false, kLimited, ERROR_FILE_NOT_FOUND,
          {"restore Option2", "offer restart 5", "restart", "not restarted 2"}},
     };
     for (const auto& c : cases) {
         Fresh(c.name);
         Store(c.stored);
         recorder.elevated = c.token == Token::Elevated;
+        recorder.virtualized = c.token == Token::Virtualized;
         SetElevation(c.token == Token::None ? nullptr : &recorder);
         Load();
         const auto before = recorder.selected;
         registry.setStatus = c.setStatus;
         registry.refuseCreate = c.refuseCreate;
-        recorder.restart = c.restart;
-        recorder.answerYes = c.answerYes;
+        recorder.answer = c.answer;
         recorder.SetValue(c.chosen, true);
 
         const std::string text = c.chosen == Option1 ? "GPU"s + '\0' : "CPU"s + '\0';
@@ -261,7 +246,7 @@ TEST_F(SelectionLogic, UserSelection_StoredOrPutBackAndExplained)
                                 "RegSetValueExA " + text + (refused ? " failed" : ""), "RegCloseKey" + created},
                                c.afterWrite,
                                {"}"}}));
-        EXPECT_EQ(recorder.selected, refused ? before : Only(c.chosen));
+        EXPECT_EQ(recorder.selected, refused ? before : c.chosen);
         EXPECT_EQ(Stored(), (refused ? c.stored : StoredValue{REG_SZ, text}));
     }
 }
@@ -274,24 +259,8 @@ TEST_F(SelectionLogic, RefusedThenAccepted_RestoresTheLastStoredChoice)
     recorder.SetValue(Option1, true);
     registry.setStatus = ERROR_ACCESS_DENIED;
     recorder.SetValue(Option2, true);
-    EXPECT_EQ(recorder.selected, Only(Option1));
+    EXPECT_EQ(recorder.selected, Option1);
     EXPECT_EQ(Stored(), kGpu);
-}
-
-// Where virtualisation cannot be turned off, a stored choice may have gone to this
-// account's virtual store: the user is told so, and the options stay as chosen.
-TEST_F(SelectionLogic, Virtualized_StoredChoiceToldItIsForThisAccountOnly)
-{
-    Store(kCpu);
-    recorder.virtualized = true;
-    recorder.canTurnOff = false;
-    ApplyStoredSelection(recorder);
-    EXPECT_EQ(std::count(log.begin(), log.end(), "this account only 0"), 0) << "the load step's rewrite";
-    log.clear();
-    recorder.SetValue(Option1, true);
-    EXPECT_EQ(log, (Log{"select Option1", "{", "RegCreateKeyA", "RegSetValueExA GPU\0"s, "RegCloseKey",
-                        "this account only 0", "}"}));
-    EXPECT_EQ(recorder.selected, Only(Option1));
 }
 
 TEST_F(SelectionLogic, ClickHandler_OptionNotSelected_DoesNothing)
