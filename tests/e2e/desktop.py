@@ -1,10 +1,12 @@
 # A private X display and Wine desktop for running quorlin.exe with real input: one
 # Xvfb, one Wine virtual desktop on it named after this process (so that no other Wine
 # program in the prefix lands on it), and quorlin_driver.exe to start the program
-# there, report its window and plant registry values.
+# there, report its window and plant registry values. Each display resolution has
+# its own Wine prefix (scripts/wine-prefix).
 #
-# Run as a script, it takes a picture of the window:
-#     desktop.py screenshot QUORLIN_EXE DRIVER_EXE OUT.png
+# Run as a script, it takes a picture of the window, on a display of DPI dots per
+# inch (96 unless given):
+#     desktop.py screenshot QUORLIN_EXE DRIVER_EXE OUT.png [DPI]
 
 import json
 import os
@@ -43,8 +45,8 @@ def until(probe, what, timeout=10.0, holds=bool):
 
 
 class Desktop:
-    def __init__(self, exe, driver):
-        self.exe, self.driver_exe = exe, str(Path(driver).resolve())
+    def __init__(self, exe, driver, dpi=96):
+        self.exe, self.driver_exe, self.dpi = exe, str(Path(driver).resolve()), dpi
         # The driver must match the program's bitness to see its registry view.
         assert pe_bits(exe) == pe_bits(driver), "quorlin.exe and the driver differ in bitness"
         self.loader = "/usr/lib/wine/wine64" if pe_bits(exe) == 64 else "/usr/lib/wine/wine"
@@ -58,9 +60,10 @@ class Desktop:
         return self.started[-1]
 
     def start(self):
-        self.env = dict(os.environ, WINEPREFIX=os.environ.get("WINEPREFIX", str(ROOT / "build/wine")),
-                        WINEDEBUG="-all", WINEDLLOVERRIDES="mscoree,mshtml=", QUORLIN_DESKTOP=self.name)
-        subprocess.run([ROOT / "scripts/wine-prefix"], env=self.env, check=True)
+        self.env = dict(os.environ, WINEDEBUG="-all", WINEDLLOVERRIDES="mscoree,mshtml=", QUORLIN_DESKTOP=self.name,
+                        QUORLIN_DPI=str(self.dpi))
+        self.env["WINEPREFIX"] = subprocess.run([ROOT / "scripts/wine-prefix"], env=self.env, check=True,
+                                                capture_output=True, text=True).stdout.strip()
         read, write = os.pipe()
         # No auto-repeat: on a busy machine a key held a moment too long would repeat.
         self.spawn(["Xvfb", "-displayfd", str(write), "-screen", "0", "%dx%dx24" % SIZE, "-nolisten", "tcp", "-r"],
@@ -184,8 +187,8 @@ def run_tests(desktop, argv):
         desktop.stop()
 
 
-def screenshot(exe, driver, out):
-    desktop = Desktop(exe, driver)
+def screenshot(exe, driver, out, dpi=96):
+    desktop = Desktop(exe, driver, int(dpi))
     try:
         desktop.start()
         desktop.launch()
@@ -199,6 +202,6 @@ def screenshot(exe, driver, out):
 
 
 if __name__ == "__main__":
-    if len(sys.argv) != 5 or sys.argv[1] != "screenshot":
-        sys.exit("usage: desktop.py screenshot QUORLIN_EXE DRIVER_EXE OUT.png")
+    if len(sys.argv) not in (5, 6) or sys.argv[1] != "screenshot":
+        sys.exit("usage: desktop.py screenshot QUORLIN_EXE DRIVER_EXE OUT.png [DPI]")
     screenshot(*sys.argv[2:])

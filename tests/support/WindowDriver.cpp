@@ -9,7 +9,8 @@
 //                       of this process's token), wait for it, exit with its code
 //   hold                keep the desktop open until standard input ends (Wine closes
 //                       a desktop once its last user has left)
-//   state               the window, its controls, and the texts of any message box it owns
+//   state               the window, its controls, the texts of any message box it owns,
+//                       and the system's icon sizes
 //   close | kill        post WM_CLOSE to the window | end its process
 //   reg-put TYPE FILE   store the bytes of FILE, exactly, with that type
 //   reg-get FILE        the stored type; the bytes, as the ANSI functions see them, go to FILE
@@ -99,9 +100,11 @@ int State()
     GetGUIThreadInfo(GetWindowThreadProcessId(form, nullptr), &thread);
     const int focus = thread.hwndFocus && GetParent(thread.hwndFocus) == form ? GetDlgCtrlID(thread.hwndFocus) : 0;
     std::printf("{\"pid\":%lu,\"caption\":%s,\"window\":[%ld,%ld,%ld,%ld],\"client\":[%ld,%ld],\"origin\":[%ld,%ld],"
-                "\"style\":%ld,\"focus\":%d,\"controls\":{",
+                "\"style\":%ld,\"focus\":%d,\"icons\":[[%d,%d],[%d,%d]],\"controls\":{",
                 ProcessOf(form), Quote(TextOf(form)).c_str(), window.left, window.top, window.right, window.bottom,
-                client.right, client.bottom, origin.x, origin.y, GetWindowLongW(form, GWL_STYLE), focus);
+                client.right, client.bottom, origin.x, origin.y, GetWindowLongW(form, GWL_STYLE), focus,
+                GetSystemMetrics(SM_CXICON), GetSystemMetrics(SM_CYICON), GetSystemMetrics(SM_CXSMICON),
+                GetSystemMetrics(SM_CYSMICON));
     for (const ControlPlace& place : kControls) {
         const HWND control = GetDlgItem(form, static_cast<int>(place.id));
         RECT screen{};
@@ -239,6 +242,9 @@ LONG RegDeny(DWORD mask, bool create)
 
 int wmain(int argc, wchar_t** argv)
 {
+    // As aware of the resolution as the program, so that Windows reports both the
+    // same sizes.
+    SetProcessDPIAware();
     const std::wstring_view command = argc > 1 ? argv[1] : L"";
     const bool limited = argc > 2 && argv[2] == std::wstring_view(L"limited");
     wchar_t desktop[128];
