@@ -275,12 +275,4 @@ TEST_F(SelectionLogic, RefusedThenAccepted_RestoresTheLastStoredChoice)
     EXPECT_EQ(Stored(), kGpu);
 }
 
-TEST_F(SelectionLogic, ClickHandler_OptionNotSelected_DoesNothing)
-{
-    Load();
-    Option1_Click(recorder);
-    Option2_Click(recorder);
-    EXPECT_TRUE(log.empty());
-}
-
 } // namespace
