@@ -11,7 +11,8 @@ namespace {
 constexpr wchar_t kClassName[] = L"QuorlinForm1";
 constexpr DWORD kFormStyle = WS_OVERLAPPEDWINDOW;
 
-constexpr std::wstring_view kNotSavedText =
+constexpr std::wstring_view kNotSavedText = L"Your choice was not saved: {error}";
+constexpr std::wstring_view kNeedsAdministratorText =
     L"Your choice was not saved: {error}\n\n"
     L"The setting is kept for all users of this computer, so changing it needs an administrator. "
     L"Run Quorlin as an administrator and choose again.";
@@ -19,15 +20,18 @@ constexpr std::wstring_view kRestartText =
     L"Your choice was not saved: {error}\n\n"
     L"The setting is kept for all users of this computer, so changing it needs an administrator.\n\n"
     L"Restart Quorlin as an administrator? You can then choose again.";
+constexpr std::wstring_view kRefusedByPermissionsText =
+    L"Your choice was not saved: {error}\n\n"
+    L"The setting's permissions do not allow this change, even to an administrator.";
 constexpr std::wstring_view kNotRestartedText = L"Quorlin could not be restarted as an administrator: {error}";
 constexpr std::wstring_view kThisAccountOnlyText =
     L"Your choice was saved for this account only. Windows kept it in this account's own copy "
     L"of the setting, which the PhysX runtime does not read.\n\n"
     L"Run Quorlin as an administrator and choose again to change it for the runtime.";
 
-// Twips to pixels at the display's resolution. A program without a manifest is
-// told 96 dots per inch whatever the display, and scaled by the system.
-int Pixels(int twips)
+// The resolution the window is laid out at: the system's, as the process is system
+// aware. Windows 7 at its default scaling and Wine tell it to any program.
+int SystemDpi()
 {
     static const int dpi = [] {
         const HDC screen = GetDC(nullptr);
@@ -36,7 +40,37 @@ int Pixels(int twips)
             ReleaseDC(nullptr, screen);
         return value;
     }();
-    return MulDiv(twips, dpi, 1440);
+    return dpi;
+}
+
+int Pixels(int twips)
+{
+    return MulDiv(twips, SystemDpi(), 1440);
+}
+
+// The platform's default dialog face and size, made for the system's resolution. The
+// stock DEFAULT_GUI_FONT may keep a size fixed at another resolution.
+unique_hfont DialogFont()
+{
+    constexpr int kPoints = 8;
+    LOGFONTW font{};
+    font.lfHeight = -MulDiv(kPoints, SystemDpi(), 72);
+    font.lfWeight = FW_NORMAL;
+    font.lfCharSet = DEFAULT_CHARSET;
+    lstrcpynW(font.lfFaceName, L"MS Shell Dlg", LF_FACESIZE);
+    return unique_hfont(CreateFontIndirectW(&font));
+}
+
+std::wstring_view TextOf(Notice notice)
+{
+    switch (notice) {
+    case Notice::NotSaved: return kNotSavedText;
+    case Notice::NeedsAdministrator: return kNeedsAdministratorText;
+    case Notice::RefusedByPermissions: return kRefusedByPermissionsText;
+    case Notice::SavedForThisAccountOnly: return kThisAccountOnlyText;
+    case Notice::NotRestarted: return kNotRestartedText;
+    }
+    return kNotSavedText;
 }
 
 DWORD StyleOf(const ControlPlace& place)
@@ -114,8 +148,13 @@ void InitCommonControlsFromSystem()
 
 bool Form1::Create(HINSTANCE instance, int showCommand)
 {
-    bigIcon_.reset(static_cast<HICON>(LoadImageW(instance, MAKEINTRESOURCEW(IDI_QUORLIN), IMAGE_ICON, 32, 32, 0)));
-    smallIcon_.reset(static_cast<HICON>(LoadImageW(instance, MAKEINTRESOURCEW(IDI_QUORLIN), IMAGE_ICON, 16, 16, 0)));
+    // At the system's icon sizes, which grow with its resolution.
+    const auto icon = [instance](int width, int height) {
+        return unique_hicon(static_cast<HICON>(LoadImageW(instance, MAKEINTRESOURCEW(IDI_QUORLIN), IMAGE_ICON,
+                                                          GetSystemMetrics(width), GetSystemMetrics(height), 0)));
+    };
+    bigIcon_ = icon(SM_CXICON, SM_CYICON);
+    smallIcon_ = icon(SM_CXSMICON, SM_CYSMICON);
 
     WNDCLASSEXW windowClass{};
     windowClass.cbSize = sizeof windowClass;
@@ -194,7 +233,8 @@ LRESULT Form1::HandleMessage(UINT message, WPARAM wParam, LPARAM lParam) noexcep
 void Form1::OnCreate()
 {
     const auto instance = reinterpret_cast<HINSTANCE>(GetWindowLongPtrW(window_, GWLP_HINSTANCE));
-    const auto font = reinterpret_cast<WPARAM>(GetStockObject(DEFAULT_GUI_FONT));
+    font_ = DialogFont();
+    const auto font = reinterpret_cast<WPARAM>(font_.get());
     for (const ControlPlace& place : kControls) {
         const HWND control = CreateWindowExW(
             0, ClassOf(place.kind), std::wstring(place.caption).c_str(), StyleOf(place), Pixels(place.left),
@@ -253,10 +293,9 @@ void Form1::Command1_Click()
 
 void Form1::OnClose()
 {
-    // Nothing is left to save, since each choice is stored as it is made. The
-    // process ends here, and the system takes the window down with it, faster
-    // than destroying it and its controls one by one.
-    ExitProcess(0);
+    // Nothing is left to save, since each choice is stored as it is made. Once the
+    // window is destroyed, its WM_DESTROY ends the message loop and so the process.
+    DestroyWindow(window_);
 }
 
 void Form1::OnActivate(bool active)
@@ -414,10 +453,7 @@ void Form1::RestoreSelection(Option option)
 
 void Form1::Notify(Notice notice, std::int32_t status)
 {
-    const std::wstring_view text = notice == Notice::NotSaved                  ? kNotSavedText
-                                   : notice == Notice::SavedForThisAccountOnly ? kThisAccountOnlyText
-                                                                               : kNotRestartedText;
-    Tell(text, status, MB_OK | MB_ICONWARNING);
+    Tell(TextOf(notice), status, MB_OK | MB_ICONWARNING);
 }
 
 bool Form1::OfferRestartAsAdministrator(std::int32_t status)

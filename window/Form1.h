@@ -64,6 +64,7 @@ private:
     // Set while the program itself moves the focus: Windows raises a click on an
     // unchecked option button that receives the focus, which is not the user's choice.
     bool movingFocus_ = false;
+    unique_hfont font_;
     unique_hicon bigIcon_;
     unique_hicon smallIcon_;
     unique_hbitmap banner_;

@@ -19,15 +19,43 @@ unique_handle OpenOwnToken(DWORD access)
     return unique_handle(token);
 }
 
-// A DWORD-sized fact about the token (TOKEN_ELEVATION is one DWORD too); false when
-// it cannot be read, as on systems that predate UAC.
-bool TokenFlag(TOKEN_INFORMATION_CLASS what)
+// A DWORD-sized fact about the token (TOKEN_ELEVATION and TOKEN_ELEVATION_TYPE are
+// one DWORD too); 0 when it cannot be read, as on systems that predate UAC.
+DWORD TokenValue(TOKEN_INFORMATION_CLASS what)
 {
     const unique_handle token = OpenOwnToken(TOKEN_QUERY);
     DWORD value = 0;
     DWORD size = 0;
-    return token && GetTokenInformation(token.get(), what, &value, sizeof value, &size) && value != 0;
+    return token && GetTokenInformation(token.get(), what, &value, sizeof value, &size) ? value : 0;
 }
+
+// ShellExecuteEx asks for COM on the calling thread, since shell extensions may take
+// part in it. Initialised for the restart alone, so that start-up loads no COM; ole32
+// is looked up for the same reason.
+class ComForShell {
+public:
+    ComForShell()
+    {
+        using InitializeFn = HRESULT(WINAPI*)(void*, DWORD);
+        const HMODULE ole = LoadSystemLibrary(L"ole32.dll");
+        const auto initialize = FunctionOf<InitializeFn>(ole, "CoInitializeEx");
+        const auto uninitialize = FunctionOf<UninitializeFn>(ole, "CoUninitialize");
+        // Every success, S_FALSE included, is matched by one CoUninitialize.
+        if (initialize && uninitialize && SUCCEEDED(initialize(nullptr, COINIT_APARTMENTTHREADED | COINIT_DISABLE_OLE1DDE)))
+            uninitialize_ = uninitialize;
+    }
+    ~ComForShell()
+    {
+        if (uninitialize_)
+            uninitialize_();
+    }
+    ComForShell(const ComForShell&) = delete;
+    ComForShell& operator=(const ComForShell&) = delete;
+
+private:
+    using UninitializeFn = void(WINAPI*)();
+    UninitializeFn uninitialize_ = nullptr;
+};
 
 } // namespace
 
@@ -43,12 +71,22 @@ void ProcessToken::TurnOffVirtualization()
 
 bool ProcessToken::IsVirtualized()
 {
-    return TokenFlag(TokenVirtualizationEnabled);
+    return TokenValue(TokenVirtualizationEnabled) != 0;
 }
 
 bool ProcessToken::IsElevated()
 {
-    return TokenFlag(TokenElevation);
+    return TokenValue(TokenElevation) != 0;
+}
+
+bool ProcessToken::IsLimitedAdministrator()
+{
+    return TokenValue(TokenElevationType) == TokenElevationTypeLimited;
+}
+
+bool ProcessToken::IsVirtualizationAllowed()
+{
+    return TokenValue(TokenVirtualizationAllowed) != 0;
 }
 
 std::int32_t ProcessToken::RestartAsAdministrator()
@@ -56,11 +94,10 @@ std::int32_t ProcessToken::RestartAsAdministrator()
     // The shell is loaded only now, from the system directory: it is big, and most
     // starts never need it.
     using ShellExecuteExFn = BOOL(WINAPI*)(SHELLEXECUTEINFOW*);
-    const HMODULE shell = LoadSystemLibrary(L"shell32.dll");
-    const auto shellExecuteEx = reinterpret_cast<ShellExecuteExFn>(
-        reinterpret_cast<void*>(shell ? GetProcAddress(shell, "ShellExecuteExW") : nullptr));
+    const auto shellExecuteEx = FunctionOf<ShellExecuteExFn>(LoadSystemLibrary(L"shell32.dll"), "ShellExecuteExW");
     if (!shellExecuteEx)
         return static_cast<std::int32_t>(GetLastError());
+    const ComForShell com;
 
     std::wstring program(32768, L'\0');
     program.resize(GetModuleFileNameW(nullptr, program.data(), static_cast<DWORD>(program.size())));

@@ -8,5 +8,7 @@ public:
     void TurnOffVirtualization() override;
     bool IsVirtualized() override;
     bool IsElevated() override;
+    bool IsLimitedAdministrator() override;
+    bool IsVirtualizationAllowed() override;
     std::int32_t RestartAsAdministrator() override;
 };

@@ -15,12 +15,29 @@ bool g_loading = false;
 
 Elevation* g_elevation = nullptr;
 
-// Only a refusal of access is one an administrator could overcome, and only when
-// this process is not one already; anything else is just explained.
+// For a process that is not elevated, a restart through the consent prompt raises
+// the rights only from the limited half of an administrator's token, or for a
+// standard user while UAC is on. With UAC off, "runas" starts Quorlin with the same
+// rights, to be refused again.
+bool CanRestartElevated()
+{
+    return g_elevation && (g_elevation->IsLimitedAdministrator() || g_elevation->IsVirtualizationAllowed());
+}
+
+// Only a refusal of access is about rights, and only where a restart raises them is
+// one offered; anything else is just explained.
 void ExplainRefusal(OptionGroup& group, std::int32_t status)
 {
-    if (status != kErrorAccessDenied || !g_elevation || g_elevation->IsElevated()) {
+    if (status != kErrorAccessDenied) {
         group.Notify(Notice::NotSaved, status);
+        return;
+    }
+    if (g_elevation && g_elevation->IsElevated()) {
+        group.Notify(Notice::RefusedByPermissions, status);
+        return;
+    }
+    if (!CanRestartElevated()) {
+        group.Notify(Notice::NeedsAdministrator, status);
         return;
     }
     if (!group.OfferRestartAsAdministrator(status))

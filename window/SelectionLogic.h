@@ -34,7 +34,9 @@ enum class Option { Option1, Option2, Option3 };
 
 // What the user is told.
 enum class Notice {
-    NotSaved,                // the registry refused the write of a choice
+    NotSaved,                // the write of a choice failed, for a reason other than access
+    NeedsAdministrator,      // access was refused, and only an administrator may write
+    RefusedByPermissions,    // access was refused although this process is elevated
     SavedForThisAccountOnly, // the write went to this account's virtual store
     NotRestarted             // Quorlin could not be started again as an administrator
 };
@@ -75,6 +77,11 @@ public:
     virtual void TurnOffVirtualization() = 0;
     virtual bool IsVirtualized() = 0;
     virtual bool IsElevated() = 0;
+    // The non-elevated half of an administrator's token under UAC.
+    virtual bool IsLimitedAdministrator() = 0;
+    // Whether UAC may virtualise this process at all, turned off or not: for an
+    // unelevated 32-bit program without a manifest, exactly when UAC is on.
+    virtual bool IsVirtualizationAllowed() = 0;
     // Starts Quorlin again, elevated. Returns 0 once the new process has started,
     // kErrorCancelled when the user declined, or the error that stopped it.
     virtual std::int32_t RestartAsAdministrator() = 0;
@@ -93,7 +100,7 @@ void SetElevation(Elevation* elevation) noexcept;
 void ApplyStoredSelection(OptionGroup& group);
 
 // Store "GPU" (or "CPU") when Option1 (or Option2) has become selected. A write the
-// user started that fails puts the previous selection back and says so; when an
-// administrator could make it, the user is offered a restart as one.
+// user started that fails puts the previous selection back and says so; when a
+// restart as administrator could make it, the user is offered one.
 void Option1_Click(OptionGroup& group);
 void Option2_Click(OptionGroup& group);

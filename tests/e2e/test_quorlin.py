@@ -169,7 +169,7 @@ class QuorlinTest(unittest.TestCase):
             "101": ("Static", "GeForce PhysX settings:", [8, 8, 289, 17], (0x1F, 0x0)),  # SS_LEFT
             "102": ("Button", "Enable GeForce PhysX", [24, 40, 241, 17], (0x0F, 0x4)),  # BS_RADIOBUTTON
             "103": ("Button", "Disable GeForce PhysX (runs on CPU)", [24, 64, 241, 17], (0x0F, 0x4)),
-            "104": ("Button", None, [24, 88, 241, 17], (0x0F, 0x4)),
+            "104": ("Button", None, [24, 88, 249, 17], (0x0F, 0x4)),
             "105": ("Static", None, [8, 120, 129, 33], (0x1F, 0x1)),  # SS_CENTER
             "106": ("Button", "Close", [152, 120, 113, 25], (0x0E, 0x0)),  # BS_PUSHBUTTON or BS_DEFPUSHBUTTON
             "107": ("Static", None, [8, 160, 256, 60], (0x1F, 0xE)),  # SS_BITMAP

@@ -53,7 +53,8 @@ public:
     }
     void Notify(Notice notice, std::int32_t status) override
     {
-        constexpr const char* words[] = {"not saved ", "this account only ", "not restarted "};
+        constexpr const char* words[] = {"not saved ", "needs administrator ", "refused by permissions ",
+                                         "this account only ", "not restarted "};
         log.push_back(words[static_cast<int>(notice)] + std::to_string(status));
     }
     bool OfferRestartAsAdministrator(std::int32_t status) override
@@ -66,6 +67,8 @@ public:
     void TurnOffVirtualization() override { log.push_back("virtualization off"); }
     bool IsVirtualized() override { return virtualized; }
     bool IsElevated() override { return elevated; }
+    bool IsLimitedAdministrator() override { return limitedAdministrator; }
+    bool IsVirtualizationAllowed() override { return virtualizationAllowed; }
     std::int32_t RestartAsAdministrator() override
     {
         log.push_back("restart");
@@ -79,6 +82,8 @@ public:
     std::optional<std::int32_t> answer;
     bool virtualized = false; // and turning it off does not help
     bool elevated = false;
+    bool limitedAdministrator = false;
+    bool virtualizationAllowed = false;
 };
 
 constexpr char kKey[] = "Software\\AGEIA Technologies";
@@ -190,10 +195,11 @@ TEST_F(SelectionLogic, ApplyStoredSelection_ReadsOnceAndShowsTheState)
 // A stored choice stays, and where writes go to this account's virtual store the
 // user is told that it is for this account only. A refused one is put back, with no
 // second write and no click, and explained; a restart as administrator is offered
-// only where one could store it.
+// only where it raises the rights: not elevated, and either an administrator's
+// limited half or a standard user under UAC (UacOff: a standard user without it).
 TEST_F(SelectionLogic, UserSelection_StoredOrPutBackAndExplained)
 {
-    enum class Token { None, Limited, Virtualized, Elevated };
+    enum class Token { None, Limited, StandardUnderUac, UacOff, Virtualized, Elevated };
     constexpr LONG kDenied = ERROR_ACCESS_DENIED;
     constexpr Token kLimited = Token::Limited;
     const struct {
@@ -209,10 +215,14 @@ TEST_F(SelectionLogic, UserSelection_StoredOrPutBackAndExplained)
         {"GpuFromNotDetected_CreatesTheKey", std::nullopt, Option1, 0, false, kLimited, std::nullopt, {}},
         {"Virtualized_ToldItIsForThisAccountOnly", kCpu, Option1, 0, false, Token::Virtualized, 0,
          {"this account only 0"}},
-        {"Elevated_Denied_ExplainedWithoutOffer", kCpu, Option1, kDenied, false, Token::Elevated, 0,
-         {"restore Option2", "not saved 5"}},
+        {"Elevated_Denied_PermissionsBlamed", kCpu, Option1, kDenied, false, Token::Elevated, 0,
+         {"restore Option2", "refused by permissions 5"}},
         {"NoToken_Denied_ExplainedWithoutOffer", kGpu, Option2, kDenied, false, Token::None, 0,
-         {"restore Option1", "not saved 5"}},
+         {"restore Option1", "needs administrator 5"}},
+        {"UacOff_Denied_ExplainedWithoutOffer", kGpu, Option2, kDenied, false, Token::UacOff, 0,
+         {"restore Option1", "needs administrator 5"}},
+        {"StandardUnderUac_Denied_Offered", kGpu, Option2, kDenied, false, Token::StandardUnderUac, std::nullopt,
+         {"restore Option1", "offer restart 5"}},
         {"Limited_OtherError_ExplainedWithoutOffer", StoredValue{REG_SZ, "HW\0"s}, Option2, ERROR_INVALID_HANDLE,
          false, kLimited, 0, {"restore Option3", "not saved 6"}},
         {"Limited_KeyNotCreatable_Offered", std::nullopt, Option1, 0, true, kLimited, std::nullopt,
@@ -231,6 +241,8 @@ TEST_F(SelectionLogic, UserSelection_StoredOrPutBackAndExplained)
         Store(c.stored);
         recorder.elevated = c.token == Token::Elevated;
         recorder.virtualized = c.token == Token::Virtualized;
+        recorder.limitedAdministrator = c.token == Token::Limited;
+        recorder.virtualizationAllowed = c.token == Token::StandardUnderUac || c.token == Token::Virtualized;
         SetElevation(c.token == Token::None ? nullptr : &recorder);
         Load();
         const auto before = recorder.selected;
@@ -261,14 +273,6 @@ TEST_F(SelectionLogic, RefusedThenAccepted_RestoresTheLastStoredChoice)
     recorder.SetValue(Option2, true);
     EXPECT_EQ(recorder.selected, Option1);
     EXPECT_EQ(Stored(), kGpu);
-}
-
-TEST_F(SelectionLogic, ClickHandler_OptionNotSelected_DoesNothing)
-{
-    Load();
-    Option1_Click(recorder);
-    Option2_Click(recorder);
-    EXPECT_TRUE(log.empty());
 }
 
 } // namespace
