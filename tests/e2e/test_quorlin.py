@@ -4,10 +4,11 @@
 # with and without elevation, hostile registry contents, and DLLs planted beside it.
 #
 #     test_quorlin.py --exe quorlin.exe --driver quorlin_driver.exe
-#                     --control imports_planted.exe --planted DIR [unittest options]
+#                     --control imports_planted.exe --planted DIR [--dpi N] [unittest options]
 #
-# Exits 77, ctest's "skipped", for a 32-bit build on a kernel that cannot execute
-# 32-bit code.
+# With --dpi, Wine reports that display resolution (ctest runs only the layout test
+# at each resolution besides 96). Exits 77, ctest's "skipped", for a 32-bit build on
+# a kernel that cannot execute 32-bit code.
 
 import argparse
 import re
@@ -25,12 +26,23 @@ from desktop import ROOT, SIZE, Desktop, run_tests, until
 REG_SZ, REG_BINARY, REG_DWORD = 1, 3, 4
 KEY_SET_VALUE, KEY_QUERY_VALUE = 0x2, 0x1
 OPTIONS = ("102", "103", "104")
-OPTION1, OPTION2, OPTION3, CLOSE = "102", "103", "104", "106"
+OPTION1, OPTION2, OPTION3, LABEL2, CLOSE, IMAGE1 = "102", "103", "104", "105", "106", "107"
 NOT_DETECTED = "Not detected (probably NV PhysX not installed)"
 CUSTOM = "Custom (probably AGEIA PhysX HW)"
 # As the program stores them: REG_SZ with the terminator, 4 bytes.
 GPU, CPU = (REG_SZ, b"GPU\0"), (REG_SZ, b"CPU\0")
 MIB = 1 << 20
+# The controls in twips: id: class, caption (None: checked apart), left, top, width,
+# height, style bits (mask, value).
+LAYOUT = {
+    "101": ("Static", "GeForce PhysX settings:", (120, 120, 4335, 255), (0x1F, 0x0)),  # SS_LEFT
+    OPTION1: ("Button", "Enable GeForce PhysX", (360, 600, 3615, 255), (0x0F, 0x4)),  # BS_RADIOBUTTON
+    OPTION2: ("Button", "Disable GeForce PhysX (runs on CPU)", (360, 960, 3615, 255), (0x0F, 0x4)),
+    OPTION3: ("Button", None, (360, 1320, 3735, 255), (0x0F, 0x4)),
+    LABEL2: ("Static", "Made by the\r\nQuorlin project", (120, 1800, 1935, 495), (0x1F, 0x1)),  # SS_CENTER
+    CLOSE: ("Button", "Close", (2280, 1800, 1695, 375), (0x0E, 0x0)),  # BS_PUSHBUTTON or BS_DEFPUSHBUTTON
+    IMAGE1: ("Static", None, (120, 2400, 3840, 900), (0x1F, 0xE)),  # SS_BITMAP
+}
 
 desktop = None  # one for the whole run, set up by main()
 options = None
@@ -159,59 +171,67 @@ class QuorlinTest(unittest.TestCase):
                 state = self.start(planted)
                 self.assert_exits(lambda: close(state))
 
-    def test_layout_banner_and_resizing(self):
-        WS_THICKFRAME, WS_SYSMENU, WS_MINIMIZEBOX, WS_MAXIMIZEBOX = 0x40000, 0x80000, 0x20000, 0x10000
-        controls = {
-            # id: class, caption (None: checked apart), client rect, style bits (mask, value)
-            "101": ("Static", "GeForce PhysX settings:", [8, 8, 289, 17], (0x1F, 0x0)),  # SS_LEFT
-            "102": ("Button", "Enable GeForce PhysX", [24, 40, 241, 17], (0x0F, 0x4)),  # BS_RADIOBUTTON
-            "103": ("Button", "Disable GeForce PhysX (runs on CPU)", [24, 64, 241, 17], (0x0F, 0x4)),
-            "104": ("Button", None, [24, 88, 249, 17], (0x0F, 0x4)),
-            "105": ("Static", None, [8, 120, 129, 33], (0x1F, 0x1)),  # SS_CENTER
-            "106": ("Button", "Close", [152, 120, 113, 25], (0x0E, 0x0)),  # BS_PUSHBUTTON or BS_DEFPUSHBUTTON
-            "107": ("Static", None, [8, 160, 256, 60], (0x1F, 0xE)),  # SS_BITMAP
-        }
-        state = self.start(GPU)
-        self.assertEqual(state["caption"], "Quorlin v.0.1")
-        self.assertEqual(state["client"], [273, 227])
-        left, top, right, bottom = state["window"]
-        self.assertLessEqual(abs(left + right - SIZE[0]), 2, "centred across")
-        self.assertLessEqual(abs(top + bottom - SIZE[1]), 2, "centred down")
-        frame = WS_THICKFRAME | WS_SYSMENU | WS_MINIMIZEBOX | WS_MAXIMIZEBOX
-        self.assertEqual(state["style"] & frame, frame)
-        for control, (class_name, caption, rect, (mask, bits)) in controls.items():
+    # Waits for the banner to show as the exact area average of the picture, then
+    # checks that each caption of CAPTIONS is drawn whole: its ink keeps a pixel at
+    # least from the control's right and bottom edges (a button's, inside its frame
+    # and focus rectangle).
+    def assert_drawn(self, state, captions):
+        (x, y), (width, height) = state["origin"], state["client"]
+        left, top, w, h = state["controls"][IMAGE1]["rect"]
+        banner, expected = (left, top, left + w, top + h), area_average(ROOT / "resources/banner.jpg", w, h)
+        shot = desktop.scratch / "client.png"
+
+        def difference():  # the mean and the largest, of any channel
+            desktop.screenshot(shot, (x, y, x + width, y + height))
+            found = ImageChops.difference(Image.open(shot).convert("RGB").crop(banner), expected)
+            return max(ImageStat.Stat(found).mean), max(high for _, high in found.getextrema())
+
+        until(difference, "the banner drawn as its area average", 5, lambda found: found[0] <= 1 and found[1] <= 8)
+        client = Image.open(shot).convert("RGB")
+        for control in captions:
+            left, top, w, h = state["controls"][control]["rect"]
+            inset = 3 if control == CLOSE else 0
+            box = client.crop((left + inset, top + inset, left + w - inset, top + h - inset))
+            ink = ImageChops.difference(box, Image.new("RGB", box.size, client.getpixel((0, 0)))).getbbox()
+            with self.subTest(caption=state["controls"][control]["text"]):
+                self.assertTrue(ink and ink[2] < box.width and ink[3] < box.height, f"ink {ink} in {box.size}")
+
+    def test_window_laid_out_and_drawn_at_the_display_resolution(self):
+        def near(found, twips, what):  # within a pixel of MulDiv(twips, dpi, 1440), rounded half up
+            expected = [(length * options.dpi + 720) // 1440 for length in twips]
+            self.assertLessEqual(max(abs(a - b) for a, b in zip(found, expected)), 1, f"{what} {found} vs {expected}")
+
+        state = self.start()  # not detected: Option3 shows, with its longer caption
+        with self.subTest("the window"):
+            self.assertEqual(state["caption"], "Quorlin v.0.1")
+            near(state["client"], (4095, 3405), "client area")
+            left, top, right, bottom = state["window"]
+            self.assertLessEqual(max(abs(left + right - SIZE[0]), abs(top + bottom - SIZE[1])), 2, "centred")
+            frame = 0x40000 | 0x80000 | 0x20000 | 0x10000  # WS_THICKFRAME, WS_SYSMENU, WS_MINIMIZEBOX, WS_MAXIMIZEBOX
+            self.assertEqual(state["style"] & frame, frame)
+        for control, (class_name, caption, twips, (mask, bits)) in LAYOUT.items():
             with self.subTest(control=control):
                 found = state["controls"][control]
                 self.assertEqual(found["class"].lower(), class_name.lower())
                 if caption is not None:
                     self.assertEqual(found["text"], caption)
-                self.assertEqual(found["rect"], rect)
+                near(found["rect"], twips, f"control {control}")
                 self.assertEqual(found["style"] & mask, bits, "style")
-        self.assertEqual(len(state["controls"]["105"]["text"].splitlines()), 2, "a two-line credit")
-        # Wine answers WM_GETICON only within the program's own process, but hands
-        # the window's icons to X, where their sizes can be read.
-        self.assertLessEqual({(32, 32), (16, 16)}, set(desktop.icon_sizes(state["caption"])))
-
-        # The banner, drawn as an exact area average of the picture.
-        left, top, width, height = state["controls"]["107"]["rect"]
-        x, y = state["origin"][0] + left, state["origin"][1] + top
-        expected = area_average(ROOT / "resources/banner.jpg", width, height)
-
-        def difference():  # the mean and the largest, of any channel
-            desktop.screenshot(desktop.scratch / "banner.png", (x, y, x + width, y + height))
-            found = ImageChops.difference(Image.open(desktop.scratch / "banner.png").convert("RGB"), expected)
-            return max(ImageStat.Stat(found).mean), max(high for _, high in found.getextrema())
-
-        until(difference, "the banner drawn as its area average", 5, lambda found: found[0] <= 1 and found[1] <= 8)
-
-        # Resizing the window moves no control.
-        left, top, right, bottom = state["window"]
-        desktop.drag((right - 2, bottom - 2), (right + 78, bottom + 58))
-        after = desktop.wait_for(lambda s: s["window"] != state["window"], "the window to be resized")
-        self.assertGreater(after["client"][0], state["client"][0])
-        self.assertGreater(after["client"][1], state["client"][1])
-        for control, place in state["controls"].items():
-            self.assertEqual(after["controls"][control]["rect"], place["rect"], f"control {control}")
+        with self.subTest("icons of the system's sizes"):
+            # Wine answers WM_GETICON only within the program's own process, but hands
+            # the window's icons to X, where their sizes can be read.
+            self.assertLessEqual({tuple(size) for size in state["icons"]}, set(desktop.icon_sizes(state["caption"])))
+        with self.subTest("banner and captions"):
+            self.assert_drawn(state, [OPTION1, OPTION2, OPTION3, LABEL2, CLOSE])  # Label1 is clipped on purpose
+        with self.subTest("resizing moves no control"):
+            left, top, right, bottom = state["window"]
+            desktop.drag((right - 2, bottom - 2), (right + 78, bottom + 58))
+            after = desktop.wait_for(lambda s: s["window"] != state["window"], "the window to be resized")
+            self.assertGreater(min(a - b for a, b in zip(after["client"], state["client"])), 0, "grown both ways")
+            for control, place in state["controls"].items():
+                self.assertEqual(after["controls"][control]["rect"], place["rect"], f"control {control}")
+        with self.subTest("the other status caption"):
+            self.assert_drawn(self.start((REG_SZ, b"gpu\0")), [OPTION3])
 
     # Starts with GPU stored, makes the key refuse writes and clicks the CPU
     # option; returns the state once the message box shows.
@@ -284,9 +304,10 @@ def main():
     parser = argparse.ArgumentParser(description="End-to-end tests of quorlin.exe under Wine")
     for name in ("exe", "driver", "control", "planted"):
         parser.add_argument(f"--{name}", required=True)
+    parser.add_argument("--dpi", type=int, default=96)
     global options, desktop
     options, rest = parser.parse_known_args()
-    desktop = Desktop(options.exe, options.driver)
+    desktop = Desktop(options.exe, options.driver, options.dpi)
     return run_tests(desktop, [sys.argv[0], *rest])
 
 
