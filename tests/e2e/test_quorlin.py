@@ -1,7 +1,8 @@
 # End-to-end tests of quorlin.exe: the real program under Wine, driven with real mouse
 # and keyboard input on a private X display, its window read back and its registry
 # value planted and checked by quorlin_driver.exe. Besides the window: refused writes
-# with and without elevation, hostile registry contents, and DLLs planted beside it.
+# with and without elevation, hostile registry contents, DLLs planted beside it, and
+# its call for display awareness.
 #
 #     test_quorlin.py --exe quorlin.exe --driver quorlin_driver.exe
 #                     --control imports_planted.exe --planted DIR [--dpi N] [unittest options]
@@ -18,6 +19,7 @@ import sys
 import unittest
 from pathlib import Path
 
+import pefile
 from PIL import Image, ImageChops, ImageStat
 
 from area_average import area_average
@@ -299,6 +301,26 @@ class QuorlinTest(unittest.TestCase):
         # It decodes its banner itself: no imaging codecs. (ole32 is no sign of COM
         # here: Wine's input method initialises COM in every thread with a window.)
         self.assertFalse(re.findall(r'loaded l"[^"]*\\(?:windowscodecs|oleaut32|propsys)\.dll"', trace))
+
+    def test_asks_for_system_dpi_awareness_before_its_first_window(self):
+        # Wine's relay trace, limited to these calls (looked up at run time or not).
+        relay = [r"HKCU\Software\Wine\Debug", "/v", "RelayInclude", "/f"]
+        functions = "SetProcessDPIAware;SetProcessDpiAwarenessContext;CreateWindowExW"
+        desktop.x(desktop.loader, "reg", "add", *relay, "/d", functions)
+        self.addCleanup(desktop.x, desktop.loader, "reg", "delete", *relay)
+        log = desktop.scratch / "relay.log"
+        with log.open("w") as stderr:
+            pid = self.start(GPU, env={"WINEDEBUG": "+pid,+relay"}, stderr=stderr)["pid"]
+            desktop.end_program()
+        # The program's own calls: made in its process, returning into its image.
+        image = pefile.PE(options.exe, fast_load=True).OPTIONAL_HEADER
+        calls = [call for call, ret in re.findall(rf"^{pid:04x}:\w+:Call user32\.(\w+\([^)]*\)).* ret=(\w+)$",
+                                                  log.read_text(errors="replace"), re.M)
+                 if 0 <= int(ret, 16) - image.ImageBase < image.SizeOfImage]
+        before = " ".join(calls[:next(i for i, call in enumerate(calls) if call.startswith("CreateWindowExW("))])
+        # DPI_AWARENESS_CONTEXT_SYSTEM_AWARE is the handle value -2.
+        self.assertRegex(before, r"SetProcessDpiAwarenessContext\(fffffffe\)|SetProcessDPIAware\(\)")
+
 
 def main():
     parser = argparse.ArgumentParser(description="End-to-end tests of quorlin.exe under Wine")
