@@ -6,7 +6,6 @@
 #include <iterator>
 #include <climits>
 #include <cmath>
-#include <cstdlib>
 #include <cstring>
 #include <memory>
 #include <new>
@@ -164,6 +163,27 @@ bool IsNumeric(std::wstring_view text)
     return count > 0 && at == text.size();
 }
 
+// from_chars reports a number too large for a double and one too close to zero
+// alike, as out of range, with the double left alone. Zero is neither, so the text
+// has a significant digit: the number is too close to zero when that digit stands
+// below the units once the exponent is applied. Being out of range, it stands
+// hundreds of places away, so the units' digit itself need not be told apart, and
+// an exponent beyond 64 bits counts by its sign alone.
+bool TooCloseToZero(std::string_view number)
+{
+    const auto exponentAt = std::min(number.find_first_of("eE"), number.size());
+    std::int64_t exponent = 0;
+    if (exponentAt < number.size()) {
+        const char* from = number.data() + exponentAt + 1;
+        from += *from == '+';
+        if (std::from_chars(from, number.data() + number.size(), exponent).ec != std::errc{})
+            return *from == '-';
+    }
+    const auto point = std::min(number.find('.'), exponentAt);
+    return static_cast<double>(exponent) + static_cast<double>(point) <
+           static_cast<double>(number.find_first_of("123456789"));
+}
+
 // Numeric text is read as the nearest double and rounded to the nearest integer,
 // halves to the even neighbour. Numeric text beyond the signed 32-bit range gives no
 // number: the writer then stores it as text, so the value is kept as written instead
@@ -177,11 +197,8 @@ std::optional<std::int32_t> RoundNumericText(std::wstring_view text)
         text.remove_prefix(1);
     const std::string ascii(text.begin(), text.end());
     double number = 0;
-    // A number too large for a double and one too close to zero are both reported
-    // as out of range, with the double left alone; strtod (C locale: the program
-    // never sets one) tells them apart, giving infinity or (almost) zero.
     if (std::from_chars(ascii.data(), ascii.data() + ascii.size(), number).ec == std::errc::result_out_of_range)
-        number = std::strtod(ascii.c_str(), nullptr);
+        number = TooCloseToZero(ascii) ? 0 : HUGE_VAL;
     number = std::nearbyint(number);
     if (!(number >= INT32_MIN && number <= INT32_MAX))
         return std::nullopt;

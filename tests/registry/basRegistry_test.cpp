@@ -114,12 +114,16 @@ TEST_F(Registry, WriteRegValue_StoresTypeAndExactBytes)
         {"LeadingPoint", Text(L".5"), Dword(0)},
         {"ExponentSignedUpper", Text(L"1.5E+1"), Dword(15)},
         {"TinyIsZero", Text(L"1e-999999999999999"), Dword(0)},
+        {"TinyByExponentBeyond64Bits", Text(L"1e-99999999999999999999"), Dword(0)},
+        {"TinyByLeadingZeros", RegValue::Text(L"0." + std::wstring(400, L'0') + L"1e+9"), Dword(0)},
         {"Largest", Text(L"2147483647"), Dword(0x7FFFFFFF)},
         {"Smallest", Text(L"-2147483648"), Dword(0x80000000)},
         // Numbers beyond 32 bits are kept as the text they were, never wrapped.
         {"JustBelow", Text(L" -2147483649 "), Sz("-2147483649")},
         {"RoundsAbove", Text(L"2147483647.5"), Sz("2147483647.5")},
         {"HugeExponent", Text(L"1e999999999999"), Sz("1e999999999999")},
+        {"HugeByExponentBeyond64Bits", Text(L"1e99999999999999999999"), Sz("1e99999999999999999999")},
+        {"HugeByDigits", RegValue::Text(L"1" + std::wstring(400, L'0')), Sz("1" + std::string(400, '0'))},
     };
     for (const auto& c : cases) {
         Fresh(c.name);
