@@ -99,6 +99,7 @@ TEST_F(Registry, WriteRegValue_StoresTypeAndExactBytes)
         {"Cpu_SpacesTrimmed", Text(L"  CPU "), Sz("CPU")},
         {"TabsKept", Text(L"\tGPU\t"), Sz("\tGPU\t")},
         {"Latin1KeptOthersQuestioned", Text(L"\u00FF\u0100"), Sz("\xFF?")},
+        {"NulInsideKept", RegValue::Text(L"G\0PU"s), Sz("G\0PU"s)},
         {"EmptyText_IsOneNul", Text(L""), Sz("")},
         {"TwoPoints", Text(L"1.2.3"), Sz("1.2.3")},
         {"SignAlone", Text(L"-"), Sz("-")},
