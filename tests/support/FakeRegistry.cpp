@@ -96,12 +96,6 @@ LONG RegQueryValueExA(HKEY key, LPCSTR name, LPDWORD, LPDWORD type, LPBYTE data,
     const auto size = static_cast<DWORD>(value.bytes.size());
     if (!data) {
         *count = registry.reportedSize.value_or(size);
-        if (const auto replacement = std::exchange(registry.replaceAfterSizeQuery, std::nullopt)) {
-            if (*replacement)
-                found->second = **replacement;
-            else
-                values.erase(found);
-        }
         return log(ERROR_SUCCESS);
     }
     *count = size;

@@ -31,9 +31,6 @@ struct Registry {
     bool refuseOpen = false;
     bool refuseCreate = false;
     LONG setStatus = ERROR_SUCCESS; // what RegSetValueExA fails with instead of storing
-    // Replaces (with no value: removes) the value right after the next query that
-    // asks for its size, as another program writing at that moment would.
-    std::optional<std::optional<StoredValue>> replaceAfterSizeQuery;
     std::optional<DWORD> reportedSize; // what the size query reports instead of the true count
 
     // Every call, in order, in words: the function's name, for RegSetValueExA the
