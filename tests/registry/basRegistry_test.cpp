@@ -86,6 +86,15 @@ TEST_F(Registry, ReadRegValue_SizeTooLargeToAllocate_IsEmptyText)
     EXPECT_EQ(registry.calls, (std::vector<std::string>{"RegOpenKeyA", "RegQueryValueExA", "RegCloseKey"}));
 }
 
+// Shortened by another program since its size was asked for: only the bytes the data
+// query delivered are the value's, not the rest of the buffer.
+TEST_F(Registry, ReadRegValue_ShorterThanItsSize_IsWhatWasDelivered)
+{
+    registry.Put(kKey, kName, {REG_SZ, "CPU"});
+    registry.reportedSize = 64;
+    EXPECT_EQ(Read(), Text(L"CPU"));
+}
+
 // ---- Writing ----------------------------------------------------------------
 
 TEST_F(Registry, WriteRegValue_StoresTypeAndExactBytes)
