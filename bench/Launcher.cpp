@@ -1,8 +1,8 @@
 // Times programs from launch to their window being shown, and from WM_CLOSE to
 // the process's exit. Usage: launcher ROUNDS PROGRAM_A PROGRAM_B...
 // With QUORLIN_DESKTOP set, the programs run (and are watched) on that Wine desktop.
-// Runs the programs one after the other, in order, ROUNDS times, and prints one
-// line per launch:
+// Runs the programs one after the other, ROUNDS times, and prints one line per
+// launch:
 //   <A|B|...> <milliseconds to shown> <milliseconds from WM_CLOSE to exit>
 
 #include <windows.h>
@@ -92,8 +92,11 @@ int wmain(int argc, wchar_t** argv)
         if (!handle || !SetThreadDesktop(handle))
             return 1;
     }
+    // Every other round runs the programs in reverse order, so that none always goes
+    // first, right after another program's exit, or always last.
     for (int round = 0; round < rounds; ++round) {
-        for (int which = kFirstProgram; which < argc; ++which) {
+        for (int step = kFirstProgram; step < argc; ++step) {
+            const int which = round % 2 == 0 ? step : argc - 1 - (step - kFirstProgram);
             double shown = 0, exited = 0;
             if (!Measure(argv[which], ownDesktop ? desktop : nullptr, shown, exited))
                 return 1;
