@@ -136,12 +136,8 @@ std::wstring SystemErrorText(std::int32_t status)
 void InitCommonControlsFromSystem()
 {
     using InitCommonControlsFn = void(WINAPI*)();
-    if (const HMODULE comctl = LoadSystemLibrary(L"comctl32.dll")) {
-        const auto init = reinterpret_cast<InitCommonControlsFn>(
-            reinterpret_cast<void*>(GetProcAddress(comctl, "InitCommonControls")));
-        if (init)
-            init();
-    }
+    if (const auto init = FunctionOf<InitCommonControlsFn>(LoadSystemLibrary(L"comctl32.dll"), "InitCommonControls"))
+        init();
 }
 
 } // namespace

@@ -41,7 +41,8 @@ public:
         const auto initialize = FunctionOf<InitializeFn>(ole, "CoInitializeEx");
         const auto uninitialize = FunctionOf<UninitializeFn>(ole, "CoUninitialize");
         // Every success, S_FALSE included, is matched by one CoUninitialize.
-        if (initialize && uninitialize && SUCCEEDED(initialize(nullptr, COINIT_APARTMENTTHREADED | COINIT_DISABLE_OLE1DDE)))
+        constexpr DWORD kModel = COINIT_APARTMENTTHREADED | COINIT_DISABLE_OLE1DDE;
+        if (initialize && uninitialize && SUCCEEDED(initialize(nullptr, kModel)))
             uninitialize_ = uninitialize;
     }
     ~ComForShell()
