@@ -29,18 +29,23 @@ protected:
         registry.Reset();
         LastRegStatus = -1;
     }
+    void TearDown() override { EXPECT_TRUE(registry.open.empty()) << "every key opened is closed"; }
     // A fresh registry, for the case named.
     void Fresh(const char* name)
     {
-        EXPECT_TRUE(registry.open.empty()) << "every key opened is closed";
+        TearDown();
         SetUp();
         trace_.emplace(__FILE__, __LINE__, name);
     }
-    void TearDown() override { EXPECT_TRUE(registry.open.empty()) << "every key opened is closed"; }
 
     RegValue Read() { return ReadRegValue(HKEY_LOCAL_MACHINE, L"Software\\Scratch", L"Value"); }
-    std::int32_t Write(const RegValue& v) { return WriteRegValue(HKEY_LOCAL_MACHINE, L"Software\\Scratch", L"Value", v); }
+    std::int32_t Write(const RegValue& value)
+    {
+        return WriteRegValue(HKEY_LOCAL_MACHINE, L"Software\\Scratch", L"Value", value);
+    }
     fake::Registry& registry = fake::TheRegistry();
+
+private:
     std::optional<testing::ScopedTrace> trace_;
 };
 
