@@ -15,18 +15,11 @@
 
 namespace {
 
-struct Search {
-    DWORD processId;
-    HWND window;
-};
-
+// The first visible, unowned top-level window of the program's main thread.
 BOOL CALLBACK FindShown(HWND window, LPARAM lParam)
 {
-    auto* search = reinterpret_cast<Search*>(lParam);
-    DWORD owner = 0;
-    GetWindowThreadProcessId(window, &owner);
-    if (owner == search->processId && IsWindowVisible(window) && !GetWindow(window, GW_OWNER)) {
-        search->window = window;
+    if (IsWindowVisible(window) && !GetWindow(window, GW_OWNER)) {
+        *reinterpret_cast<HWND*>(lParam) = window;
         return FALSE;
     }
     return TRUE;
@@ -52,20 +45,24 @@ bool Measure(const wchar_t* program, wchar_t* desktop, double& shown, double& ex
         return false;
     const unique_handle processHandle(process.hProcess);
     const unique_handle threadHandle(process.hThread);
-    Search search{process.dwProcessId, nullptr};
-    for (int tries = 0; !search.window && tries < 20000; ++tries) {
-        EnumWindows(FindShown, reinterpret_cast<LPARAM>(&search));
-        if (!search.window)
+    // Polled every millisecond, so the watch is kept to the program's own thread:
+    // under Wine each enumeration is a request to the server the program starting
+    // up depends on, and walking every window on the desktop would slow the very
+    // start-up it times, the more so the more the program asks of the server.
+    HWND shownWindow = nullptr;
+    for (int tries = 0; !shownWindow && tries < 20000; ++tries) {
+        EnumThreadWindows(process.dwThreadId, FindShown, reinterpret_cast<LPARAM>(&shownWindow));
+        if (!shownWindow)
             Sleep(1);
     }
     QueryPerformanceCounter(&visible);
-    bool ok = search.window != nullptr;
+    bool ok = shownWindow != nullptr;
     if (ok) {
         // Let the program finish painting before it is asked to close.
         Sleep(200);
         LARGE_INTEGER closing;
         QueryPerformanceCounter(&closing);
-        PostMessageW(search.window, WM_CLOSE, 0, 0);
+        PostMessageW(shownWindow, WM_CLOSE, 0, 0);
         ok = WaitForSingleObject(process.hProcess, 20000) == WAIT_OBJECT_0;
         QueryPerformanceCounter(&end);
         exited = Milliseconds(closing, end);
