@@ -131,12 +131,10 @@ std::wstring SystemErrorText(std::int32_t status)
     return message;
 }
 
-// The common controls library is not one Windows always takes from the system
-// directory, so it is loaded from there explicitly instead of being imported.
-void InitCommonControlsFromSystem()
+void InitCommonControlsOf(HMODULE commonControls)
 {
     using InitCommonControlsFn = void(WINAPI*)();
-    if (const auto init = FunctionOf<InitCommonControlsFn>(LoadSystemLibrary(L"comctl32.dll"), "InitCommonControls"))
+    if (const auto init = FunctionOf<InitCommonControlsFn>(commonControls, "InitCommonControls"))
         init();
 }
 
@@ -197,6 +195,7 @@ LRESULT CALLBACK Form1::WindowProc(HWND window, UINT message, WPARAM wParam, LPA
     if (message == WM_NCDESTROY) {
         SetWindowLongPtrW(window, GWLP_USERDATA, 0);
         self->window_ = nullptr;
+        self->controls_ = {};
     }
     return result;
 }
@@ -237,6 +236,7 @@ void Form1::OnCreate()
             Pixels(place.top), Pixels(place.width), Pixels(place.height), window_,
             reinterpret_cast<HMENU>(static_cast<INT_PTR>(place.id)), instance, nullptr);
         SendMessageW(control, WM_SETFONT, font, FALSE);
+        controls_[IndexOf(place.id)] = control;
     }
     LoadPictures(instance);
 }
@@ -252,7 +252,7 @@ void Form1::LoadPictures(HINSTANCE instance)
 
 void Form1::Form_Load()
 {
-    InitCommonControlsFromSystem();
+    InitCommonControlsOf(commonControls_);
     ApplyStoredSelection(*this);
 }
 

@@ -13,6 +13,10 @@
 
 class Form1 final : public OptionGroup {
 public:
+    // The common controls library, loaded by the caller (null where it could not be
+    // loaded): Form_Load initialises it.
+    explicit Form1(HMODULE commonControls) noexcept : commonControls_(commonControls) {}
+
     // Creates the window and its controls, runs Form_Load, then shows the window
     // centred. Returns false when the window could not be created.
     bool Create(HINSTANCE instance, int showCommand);
@@ -45,7 +49,7 @@ private:
     void Form_Load();
     void Command1_Click();
 
-    HWND Control(ControlId id) const { return GetDlgItem(window_, static_cast<int>(id)); }
+    HWND Control(ControlId id) const { return controls_[IndexOf(id)]; }
     HWND OptionButton(Option option) const;
     void ShowSelection(Option option);
     void OnOptionClicked(Option option);
@@ -59,7 +63,11 @@ private:
     // system's description of status. Returns the button pressed.
     int Tell(std::wstring_view text, std::int32_t status, UINT type);
 
+    HMODULE commonControls_;
     HWND window_ = nullptr;
+    // The controls' handles, kept from their creation: under Wine every GetDlgItem
+    // is a request to the server.
+    std::array<HWND, kControls.size()> controls_{};
     HWND lastFocus_ = nullptr;
     // Set while the program itself moves the focus: Windows raises a click on an
     // unchecked option button that receives the focus, which is not the user's choice.

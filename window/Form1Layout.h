@@ -3,10 +3,17 @@
 // headers so that the test driver can share it.
 
 #include <array>
+#include <cstddef>
 #include <string_view>
 
 // Control ids stay clear of IDOK (1) and IDCANCEL (2).
 enum class ControlId : int { Label1 = 101, Option1, Option2, Option3, Label2, Command1, Image1 };
+
+// 0 for the first id, one more for each id after it.
+constexpr std::size_t IndexOf(ControlId id)
+{
+    return static_cast<std::size_t>(static_cast<int>(id) - static_cast<int>(ControlId::Label1));
+}
 
 enum class ControlKind { Label, CentredLabel, Option, PushButton, Picture };
 
@@ -35,3 +42,4 @@ inline constexpr std::array<ControlPlace, 7> kControls{{
     {ControlId::Label2, ControlKind::CentredLabel, L"Made by the\r\nQuorlin project", 120, 1800, 1935, 495},
     {ControlId::Image1, ControlKind::Picture, L"", 120, 2400, 3840, 900},
 }};
+static_assert(IndexOf(ControlId::Image1) + 1 == kControls.size(), "one place per id, the ids in a row");

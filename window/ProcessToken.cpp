@@ -21,9 +21,8 @@ unique_handle OpenOwnToken(DWORD access)
 
 // A DWORD-sized fact about the token (TOKEN_ELEVATION and TOKEN_ELEVATION_TYPE are
 // one DWORD too); 0 when it cannot be read, as on systems that predate UAC.
-DWORD TokenValue(TOKEN_INFORMATION_CLASS what)
+DWORD TokenValue(const unique_handle& token, TOKEN_INFORMATION_CLASS what)
 {
-    const unique_handle token = OpenOwnToken(TOKEN_QUERY);
     DWORD value = 0;
     DWORD size = 0;
     return token && GetTokenInformation(token.get(), what, &value, sizeof value, &size) ? value : 0;
@@ -60,34 +59,40 @@ private:
 
 } // namespace
 
+ProcessToken::ProcessToken() : token_(OpenOwnToken(TOKEN_QUERY | TOKEN_ADJUST_DEFAULT))
+{
+    // Should the right to adjust be refused, the facts can still be read.
+    if (!token_)
+        token_ = OpenOwnToken(TOKEN_QUERY);
+}
+
 void ProcessToken::TurnOffVirtualization()
 {
     // Where it cannot be turned off (before UAC, or under Wine), the call fails, and
     // IsVirtualized still tells whether a write went to the virtual store.
-    if (const unique_handle token = OpenOwnToken(TOKEN_QUERY | TOKEN_ADJUST_DEFAULT)) {
-        DWORD enabled = 0;
-        SetTokenInformation(token.get(), TokenVirtualizationEnabled, &enabled, sizeof enabled);
-    }
+    DWORD enabled = 0;
+    if (token_)
+        SetTokenInformation(token_.get(), TokenVirtualizationEnabled, &enabled, sizeof enabled);
 }
 
 bool ProcessToken::IsVirtualized()
 {
-    return TokenValue(TokenVirtualizationEnabled) != 0;
+    return TokenValue(token_, TokenVirtualizationEnabled) != 0;
 }
 
 bool ProcessToken::IsElevated()
 {
-    return TokenValue(TokenElevation) != 0;
+    return TokenValue(token_, TokenElevation) != 0;
 }
 
 bool ProcessToken::IsLimitedAdministrator()
 {
-    return TokenValue(TokenElevationType) == TokenElevationTypeLimited;
+    return TokenValue(token_, TokenElevationType) == TokenElevationTypeLimited;
 }
 
 bool ProcessToken::IsVirtualizationAllowed()
 {
-    return TokenValue(TokenVirtualizationAllowed) != 0;
+    return TokenValue(token_, TokenVirtualizationAllowed) != 0;
 }
 
 std::int32_t ProcessToken::RestartAsAdministrator()

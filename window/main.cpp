@@ -49,7 +49,11 @@ int WINAPI wWinMain(HINSTANCE instance, HINSTANCE, PWSTR, int showCommand)
     ProcessToken token;
     SetElevation(&token);
 
-    Form1 form;
+    // The common controls library is not one Windows always takes from the system
+    // directory, so it is loaded from there explicitly rather than imported, and
+    // loaded here, before any window exists, where the loader would have put an
+    // import. Under Wine, loading it once windows exist costs the start-up more.
+    Form1 form(LoadSystemLibrary(L"comctl32.dll"));
     if (!form.Create(instance, showCommand))
         return 1;
     MSG message{};
