@@ -1,14 +1,16 @@
 // The required-work floor for the start-up benchmark: only what Quorlin's window
-// must do before it is shown. It declares system DPI awareness, loads the common
-// controls from the system directory and initialises them, creates the window and
-// its seven controls with their captions and the dialog font, puts a ready 256 x 60
-// bitmap (one colour, nothing decoded) into the picture, selects one option and
-// shows the window. No icons, no registry, no decoding.
+// must do before it is shown. It declares system DPI awareness, keeps the DLL search
+// to the system directory (nothing may be loaded from the program's folder) with
+// Quorlin's own code, loads the common controls from there and initialises them,
+// creates the window and its seven controls with their captions and the dialog
+// font, puts a ready 256 x 60 bitmap (one colour, nothing decoded) into the picture,
+// selects one option and shows the window. No icons, no registry, no decoding.
 
 #include <windows.h>
 
 #include "window/Form1Layout.h"
 #include "window/Handle.h"
+#include "window/SystemLibrary.h"
 
 namespace {
 
@@ -63,15 +65,12 @@ unique_hbitmap FilledBitmap(int width, int height)
 int WINAPI wWinMain(HINSTANCE instance, HINSTANCE, PWSTR, int showCommand)
 {
     using SetContextFn = BOOL(WINAPI*)(DPI_AWARENESS_CONTEXT);
-    if (const auto setContext = reinterpret_cast<SetContextFn>(reinterpret_cast<void*>(
-            GetProcAddress(GetModuleHandleW(L"user32.dll"), "SetProcessDpiAwarenessContext"))))
+    if (const auto setContext = LoadedFunction<SetContextFn>(L"user32.dll", "SetProcessDpiAwarenessContext"))
         setContext(DPI_AWARENESS_CONTEXT_SYSTEM_AWARE);
-    if (const HMODULE comctl = LoadLibraryExW(L"comctl32.dll", nullptr, LOAD_LIBRARY_SEARCH_SYSTEM32)) {
-        using InitCommonControlsFn = void(WINAPI*)();
-        if (const auto init = reinterpret_cast<InitCommonControlsFn>(
-                reinterpret_cast<void*>(GetProcAddress(comctl, "InitCommonControls"))))
-            init();
-    }
+    RestrictDllSearchToSystem();
+    using InitCommonControlsFn = void(WINAPI*)();
+    if (const auto init = FunctionOf<InitCommonControlsFn>(LoadSystemLibrary(L"comctl32.dll"), "InitCommonControls"))
+        init();
 
     WNDCLASSEXW windowClass{};
     windowClass.cbSize = sizeof windowClass;
