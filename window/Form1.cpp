@@ -3,8 +3,8 @@
 #include <string>
 
 #include "resources/resource.h"
-#include "window/Banner.h"
-#include "window/SystemLibrary.h"
+#include "platform/Banner.h"
+#include "platform/SystemLibrary.h"
 
 namespace {
 
@@ -16,6 +16,11 @@ constexpr std::wstring_view kNeedsAdministratorText =
     L"Your choice was not saved: {error}\n\n"
     L"The setting is kept for all users of this computer, so changing it needs an administrator. "
     L"Run Quorlin as an administrator and choose again.";
+constexpr std::wstring_view kAdministratorMustChangeText =
+    L"Your choice was not saved: {error}\n\n"
+    L"The setting is kept for all users of this computer, so changing it needs an administrator. "
+    L"This computer's policy turns down requests for an administrator's rights, so an administrator "
+    L"of this computer must make the change.";
 constexpr std::wstring_view kRestartText =
     L"Your choice was not saved: {error}\n\n"
     L"The setting is kept for all users of this computer, so changing it needs an administrator.\n\n"
@@ -30,7 +35,7 @@ constexpr std::wstring_view kThisAccountOnlyText =
     L"Run Quorlin as an administrator and choose again to change it for the runtime.";
 
 // The resolution the window is laid out at: the system's, as the process is system
-// aware. Windows 7 at its default scaling and Wine tell it to any program.
+// aware. Windows 7 at its default, XP-style scaling tells it to any program.
 int SystemDpi()
 {
     static const int dpi = [] {
@@ -66,6 +71,7 @@ std::wstring_view TextOf(Notice notice)
     switch (notice) {
     case Notice::NotSaved: return kNotSavedText;
     case Notice::NeedsAdministrator: return kNeedsAdministratorText;
+    case Notice::AdministratorMustChange: return kAdministratorMustChangeText;
     case Notice::RefusedByPermissions: return kRefusedByPermissionsText;
     case Notice::SavedForThisAccountOnly: return kThisAccountOnlyText;
     case Notice::NotRestarted: return kNotRestartedText;
@@ -154,8 +160,8 @@ bool Form1::Create(HINSTANCE instance, int showCommand)
     windowClass.cbSize = sizeof windowClass;
     windowClass.lpfnWndProc = WindowProc;
     windowClass.hInstance = instance;
-    // The window takes its icons from its class. Setting them again with WM_SETICON
-    // only has Wine convert them and hand them to the window manager once more.
+    // The window takes its icons from its class, for its caption and the taskbar
+    // alike, so it needs no WM_SETICON of its own.
     windowClass.hIcon = bigIcon_.get();
     windowClass.hIconSm = smallIcon_.get();
     windowClass.hCursor = LoadCursorW(nullptr, IDC_ARROW);
@@ -422,9 +428,9 @@ void Form1::SetValue(Option option, bool selected)
         return;
     // The click is raised only once the group's new state is in force.
     if (option == Option::Option1)
-        Option1_Click(*this);
+        Option1_Click(*this, *this);
     else if (option == Option::Option2)
-        Option2_Click(*this);
+        Option2_Click(*this, *this);
 }
 
 bool Form1::GetValue(Option option)

@@ -1,17 +1,17 @@
 #pragma once
 // The program's only window: two labels, three option buttons, Close and a banner.
-// It implements OptionGroup on its option buttons and turns the user's input into
-// calls of the selection logic.
+// It implements OptionGroup on its option buttons and Conversation with message
+// boxes of its own, and turns the user's input into calls of the selection logic.
 
 #include <windows.h>
 
 #include <array>
 
 #include "window/Form1Layout.h"
-#include "window/Handle.h"
+#include "platform/Handle.h"
 #include "window/SelectionLogic.h"
 
-class Form1 final : public OptionGroup {
+class Form1 final : public OptionGroup, public Conversation {
 public:
     // The common controls library, loaded by the caller (null where it could not be
     // loaded): Form_Load initialises it.
@@ -31,8 +31,11 @@ public:
     void SetVisible(Option option, bool shown) override;
     void SetCaption(Option option, std::wstring_view caption) override;
     void RestoreSelection(Option option) override;
+
+    // Conversation
     void Notify(Notice notice, std::int32_t status) override;
     bool OfferRestartAsAdministrator(std::int32_t status) override;
+    HWND Owner() override { return window_; }
     void Close() override;
 
 private:
@@ -65,8 +68,8 @@ private:
 
     HMODULE commonControls_;
     HWND window_ = nullptr;
-    // The controls' handles, kept from their creation: under Wine every GetDlgItem
-    // is a request to the server.
+    // The controls' handles, kept from their creation and found by their place in
+    // the layout, so that the window never has to search its children for an id.
     std::array<HWND, kControls.size()> controls_{};
     HWND lastFocus_ = nullptr;
     // Set while the program itself moves the focus: Windows raises a click on an

@@ -15,42 +15,37 @@ bool g_loading = false;
 
 Elevation* g_elevation = nullptr;
 
-// For a process that is not elevated, a restart through the consent prompt raises
-// the rights only from the limited half of an administrator's token, or for a
-// standard user while UAC is on. With UAC off, "runas" starts Quorlin with the same
-// rights, to be refused again.
-bool CanRestartElevated()
+// Only a refusal of access is about rights, and only where a restart as
+// administrator raises them is one offered; anything else is just explained. For a
+// process that is not elevated, the consent prompt raises the rights from the
+// limited half of an administrator's token, or for a standard user while UAC is on,
+// unless the computer's policy turns such a user's requests down unasked. With UAC
+// off, "runas" starts Quorlin with the same rights, to be refused again.
+void ExplainRefusal(Conversation& user, std::int32_t status)
 {
-    return g_elevation && (g_elevation->IsLimitedAdministrator() || g_elevation->IsVirtualizationAllowed());
-}
-
-// Only a refusal of access is about rights, and only where a restart raises them is
-// one offered; anything else is just explained.
-void ExplainRefusal(OptionGroup& group, std::int32_t status)
-{
-    if (status != kErrorAccessDenied) {
-        group.Notify(Notice::NotSaved, status);
-        return;
+    if (status != kErrorAccessDenied)
+        return user.Notify(Notice::NotSaved, status);
+    if (!g_elevation)
+        return user.Notify(Notice::NeedsAdministrator, status);
+    if (g_elevation->IsElevated())
+        return user.Notify(Notice::RefusedByPermissions, status);
+    if (!g_elevation->IsLimitedAdministrator()) {
+        if (!g_elevation->IsVirtualizationAllowed())
+            return user.Notify(Notice::NeedsAdministrator, status);
+        if (g_elevation->DeniesStandardUsersElevation())
+            return user.Notify(Notice::AdministratorMustChange, status);
     }
-    if (g_elevation && g_elevation->IsElevated()) {
-        group.Notify(Notice::RefusedByPermissions, status);
-        return;
-    }
-    if (!CanRestartElevated()) {
-        group.Notify(Notice::NeedsAdministrator, status);
-        return;
-    }
-    if (!group.OfferRestartAsAdministrator(status))
+    if (!user.OfferRestartAsAdministrator(status))
         return;
     // The elevated Quorlin starts afresh: it reads, shows and lets the user choose again.
-    const std::int32_t started = g_elevation->RestartAsAdministrator();
+    const std::int32_t started = g_elevation->RestartAsAdministrator(user.Owner());
     if (started == 0)
-        group.Close();
+        user.Close();
     else if (started != kErrorCancelled)
-        group.Notify(Notice::NotRestarted, started);
+        user.Notify(Notice::NotRestarted, started);
 }
 
-void StoreSelection(OptionGroup& group, Option option, std::wstring_view text)
+void StoreSelection(OptionGroup& group, Conversation& user, Option option, std::wstring_view text)
 {
     if (!group.GetValue(option))
         return;
@@ -60,12 +55,12 @@ void StoreSelection(OptionGroup& group, Option option, std::wstring_view text)
         return;
     if (status != 0) {
         group.RestoreSelection(g_storedOption);
-        ExplainRefusal(group, status);
+        ExplainRefusal(user, status);
         return;
     }
     g_storedOption = option;
     if (g_elevation && g_elevation->IsVirtualized())
-        group.Notify(Notice::SavedForThisAccountOnly, 0);
+        user.Notify(Notice::SavedForThisAccountOnly, 0);
 }
 
 } // namespace
@@ -99,14 +94,14 @@ void ApplyStoredSelection(OptionGroup& group)
     g_storedOption = selected;
 }
 
-void Option1_Click(OptionGroup& group)
+void Option1_Click(OptionGroup& group, Conversation& user)
 {
-    StoreSelection(group, Option::Option1, kGpuText);
+    StoreSelection(group, user, Option::Option1, kGpuText);
 }
 
-void Option2_Click(OptionGroup& group)
+void Option2_Click(OptionGroup& group, Conversation& user)
 {
-    StoreSelection(group, Option::Option2, kCpuText);
+    StoreSelection(group, user, Option::Option2, kCpuText);
 }
 
 void SetElevation(Elevation* elevation) noexcept

@@ -1,12 +1,13 @@
 #pragma once
 // The mapping between the text the physics runtime keeps in the registry and the
 // state of the window's three option buttons. Free of the Windows headers: it
-// reaches the window only through OptionGroup, and the process's token and the
-// shell only through Elevation.
+// reaches the window only through OptionGroup and Conversation, and the process's
+// token, the policy and the shell only through Elevation.
 
 #include <cstdint>
 #include <string_view>
 
+#include "platform/Elevation.h"
 #include "registry/basRegistry.h"
 
 // Where the runtime keeps its choice, and the two texts it understands.
@@ -18,10 +19,6 @@ inline constexpr std::wstring_view kCpuText = L"CPU";
 
 inline constexpr std::wstring_view kCustomCaption = L"Custom (probably AGEIA PhysX HW)";
 inline constexpr std::wstring_view kNotDetectedCaption = L"Not detected (probably NV PhysX not installed)";
-
-// The Win32 error codes the logic tells apart.
-inline constexpr std::int32_t kErrorAccessDenied = 5;
-inline constexpr std::int32_t kErrorCancelled = 1223; // the user declined the elevation prompt
 
 inline HKEY HardwareRootKey() noexcept
 {
@@ -36,11 +33,13 @@ enum class Option { Option1, Option2, Option3 };
 enum class Notice {
     NotSaved,                // the write of a choice failed, for a reason other than access
     NeedsAdministrator,      // access was refused, and only an administrator may write
+    AdministratorMustChange, // the same, where policy turns down this user's requests for elevation
     RefusedByPermissions,    // access was refused although this process is elevated
     SavedForThisAccountOnly, // the write went to this account's virtual store
     NotRestarted             // Quorlin could not be started again as an administrator
 };
 
+// The window's three option buttons.
 class OptionGroup {
 public:
     // Selecting an option that was not selected puts the group's new state in force
@@ -54,40 +53,27 @@ public:
     // Selects this option and clears the others without raising any click: puts
     // back what the group showed before a selection that could not be stored.
     virtual void RestoreSelection(Option option) = 0;
-    // Tells the user; status is the error code behind it (0 when there is none).
-    virtual void Notify(Notice notice, std::int32_t status) = 0;
-    // Tells the user that a choice was refused (status) and asks whether to start
-    // Quorlin again as an administrator. True when the answer is yes.
-    virtual bool OfferRestartAsAdministrator(std::int32_t status) = 0;
-    // Closes the window, as its Close button does.
-    virtual void Close() = 0;
 
 protected:
     ~OptionGroup() = default;
 };
 
-// The process's standing under UAC, and the way to a higher one. A double-clicked
-// Quorlin runs unelevated, and, being a 32-bit program without a manifest, with
-// its registry access below HKEY_LOCAL_MACHINE\Software redirected to the
-// account's virtual store.
-class Elevation {
+// What the user is told and asked, in the window the user is looking at.
+class Conversation {
 public:
-    // Stops that redirection, so that reads see the value the runtime uses and a
-    // write the user may not make is refused. Does nothing where it cannot.
-    virtual void TurnOffVirtualization() = 0;
-    virtual bool IsVirtualized() = 0;
-    virtual bool IsElevated() = 0;
-    // The non-elevated half of an administrator's token under UAC.
-    virtual bool IsLimitedAdministrator() = 0;
-    // Whether UAC may virtualise this process at all, turned off or not: for an
-    // unelevated 32-bit program without a manifest, exactly when UAC is on.
-    virtual bool IsVirtualizationAllowed() = 0;
-    // Starts Quorlin again, elevated. Returns 0 once the new process has started,
-    // kErrorCancelled when the user declined, or the error that stopped it.
-    virtual std::int32_t RestartAsAdministrator() = 0;
+    // Tells the user; status is the error code behind it (0 when there is none).
+    virtual void Notify(Notice notice, std::int32_t status) = 0;
+    // Tells the user that a choice was refused (status) and asks whether to start
+    // Quorlin again as an administrator. True when the answer is yes.
+    virtual bool OfferRestartAsAdministrator(std::int32_t status) = 0;
+    // The window that asks: what the system shows on the way to an answer, such as
+    // the consent prompt, belongs to it.
+    virtual HWND Owner() = 0;
+    // Closes the window, as its Close button does.
+    virtual void Close() = 0;
 
 protected:
-    ~Elevation() = default;
+    ~Conversation() = default;
 };
 
 // The program installs the real token and shell; without one, nothing is
@@ -96,11 +82,11 @@ void SetElevation(Elevation* elevation) noexcept;
 
 // Turns virtualisation off, then reads the stored choice once and puts the group in
 // the matching state; in the GPU and CPU states the click handler stores the same
-// text again.
+// text again, saying nothing.
 void ApplyStoredSelection(OptionGroup& group);
 
 // Store "GPU" (or "CPU") when Option1 (or Option2) has become selected. A write the
 // user started that fails puts the previous selection back and says so; when a
 // restart as administrator could make it, the user is offered one.
-void Option1_Click(OptionGroup& group);
-void Option2_Click(OptionGroup& group);
+void Option1_Click(OptionGroup& group, Conversation& user);
+void Option2_Click(OptionGroup& group, Conversation& user);

@@ -6,8 +6,8 @@
 #include <cstdlib>
 
 #include "window/Form1.h"
-#include "window/ProcessToken.h"
-#include "window/SystemLibrary.h"
+#include "platform/ProcessToken.h"
+#include "platform/SystemLibrary.h"
 
 // The static C++ runtime's default terminate handler writes the exception's
 // demangled type to stderr, which links in a demangler and a printf: a quarter of
@@ -50,9 +50,9 @@ int WINAPI wWinMain(HINSTANCE instance, HINSTANCE, PWSTR, int showCommand)
     SetElevation(&token);
 
     // The common controls library is not one Windows always takes from the system
-    // directory, so it is loaded from there explicitly rather than imported, and
-    // loaded here, before any window exists, where the loader would have put an
-    // import. Under Wine, loading it once windows exist costs the start-up more.
+    // directory, so it is loaded from there explicitly rather than imported. It is
+    // loaded here, before any window exists, just as the loader would have loaded an
+    // import, and stays loaded for the life of the process; Form_Load initialises it.
     Form1 form(LoadSystemLibrary(L"comctl32.dll"));
     if (!form.Create(instance, showCommand))
         return 1;

@@ -7,7 +7,7 @@
 #include <cstdio>
 #include <cstdlib>
 
-#include "window/BannerImage.h"
+#include "platform/BannerImage.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size)
 {

@@ -1,11 +1,11 @@
-// The selection logic driven through a recording OptionGroup and Elevation, with the
-// in-memory registry below them. All three write what is asked of them to one log,
-// in the tests' own words (captions are plain ASCII), so that a test sees the order
-// of everything and the nesting of the click handlers.
+// The selection logic driven through a recording OptionGroup, Conversation and
+// Elevation, with the in-memory registry below them. All write what is asked of
+// them to one log, in the tests' own words (captions are plain ASCII), so that a
+// test sees the order of everything and the nesting of the click handlers.
 
 #include <gtest/gtest.h>
 
-#include "tests/support/FakeRegistry.h"
+#include "tests/support/RegistryTest.h"
 #include "window/SelectionLogic.h"
 
 namespace {
@@ -20,9 +20,12 @@ std::string NameOf(Option option)
     return "Option" + std::to_string(static_cast<int>(option) + 1);
 }
 
+// The window the consent prompt must belong to.
+const HWND kWindow = reinterpret_cast<HWND>(0x1234);
+
 // Behaves as the window must towards the logic, and answers for the process as a test
 // sets it to, writing all that is asked of it to its log.
-class Recorder final : public OptionGroup, public Elevation {
+class Recorder final : public OptionGroup, public Conversation, public Elevation {
 public:
     // Selecting an unselected option puts the whole group's state in force, then
     // runs the option's click handler, between braces in the log, before returning.
@@ -36,7 +39,7 @@ public:
             selected.reset();
         if (raise) {
             log.push_back("{");
-            (option == Option1 ? Option1_Click : Option2_Click)(*this);
+            (option == Option1 ? Option1_Click : Option2_Click)(*this, *this);
             log.push_back("}");
         }
     }
@@ -53,8 +56,8 @@ public:
     }
     void Notify(Notice notice, std::int32_t status) override
     {
-        constexpr const char* words[] = {"not saved ", "needs administrator ", "refused by permissions ",
-                                         "this account only ", "not restarted "};
+        constexpr const char* words[] = {"not saved ",         "needs administrator ", "administrator must change ",
+                                         "refused by permissions ", "this account only ", "not restarted "};
         log.push_back(words[static_cast<int>(notice)] + std::to_string(status));
     }
     bool OfferRestartAsAdministrator(std::int32_t status) override
@@ -62,6 +65,7 @@ public:
         log.push_back("offer restart " + std::to_string(status));
         return answer.has_value();
     }
+    HWND Owner() override { return kWindow; }
     void Close() override { log.push_back("close"); }
 
     void TurnOffVirtualization() override { log.push_back("virtualization off"); }
@@ -69,9 +73,10 @@ public:
     bool IsElevated() override { return elevated; }
     bool IsLimitedAdministrator() override { return limitedAdministrator; }
     bool IsVirtualizationAllowed() override { return virtualizationAllowed; }
-    std::int32_t RestartAsAdministrator() override
+    bool DeniesStandardUsersElevation() override { return policyDenies; }
+    std::int32_t RestartAsAdministrator(HWND owner) override
     {
-        log.push_back("restart");
+        log.push_back(owner == kWindow ? "restart" : "restart without the window");
         return answer.value();
     }
 
@@ -84,6 +89,7 @@ public:
     bool elevated = false;
     bool limitedAdministrator = false;
     bool virtualizationAllowed = false;
+    bool policyDenies = false; // standard users' requests for elevation
 };
 
 constexpr char kKey[] = "Software\\AGEIA Technologies";
@@ -91,24 +97,21 @@ constexpr char kName[] = "HwSelection";
 const StoredValue kGpu{REG_SZ, "GPU\0"s};
 const StoredValue kCpu{REG_SZ, "CPU\0"s};
 
-class SelectionLogic : public testing::Test {
+// Each case starts with an empty registry, log and group, and a process that is
+// neither elevated nor virtualised.
+class SelectionLogic : public RegistryTest {
 protected:
-    void SetUp() override { Fresh(nullptr); }
-    void TearDown() override
+    void SetUp() override
     {
-        EXPECT_TRUE(registry.open.empty());
-        SetElevation(nullptr);
-    }
-    // An empty registry, log and group and a limited process, for the case named.
-    void Fresh(const char* name)
-    {
-        EXPECT_TRUE(registry.open.empty());
-        registry.Reset();
+        RegistryTest::SetUp();
         recorder = Recorder{};
         registry.log = &log;
         SetElevation(&recorder);
-        if (name)
-            trace_.emplace(__FILE__, __LINE__, name);
+    }
+    void TearDown() override
+    {
+        RegistryTest::TearDown();
+        SetElevation(nullptr);
     }
     void Store(const std::optional<StoredValue>& value)
     {
@@ -122,12 +125,8 @@ protected:
         log.clear();
     }
 
-    fake::Registry& registry = fake::TheRegistry();
     Recorder recorder;
     Log& log = recorder.log;
-
-private:
-    std::optional<testing::ScopedTrace> trace_;
 };
 
 Log Concat(std::initializer_list<Log> parts)
@@ -196,10 +195,12 @@ TEST_F(SelectionLogic, ApplyStoredSelection_ReadsOnceAndShowsTheState)
 // user is told that it is for this account only. A refused one is put back, with no
 // second write and no click, and explained; a restart as administrator is offered
 // only where it raises the rights: not elevated, and either an administrator's
-// limited half or a standard user under UAC (UacOff: a standard user without it).
+// limited half or a standard user under UAC (UacOff: a standard user without it)
+// whose requests for elevation the computer's policy does not turn down.
 TEST_F(SelectionLogic, UserSelection_StoredOrPutBackAndExplained)
 {
-    enum class Token { None, Limited, StandardUnderUac, UacOff, Virtualized, Elevated };
+    enum class Token { None, Limited, LimitedPolicyDenies, StandardUnderUac, StandardPolicyDenies, UacOff, Virtualized,
+                       Elevated };
     constexpr LONG kDenied = ERROR_ACCESS_DENIED;
     constexpr Token kLimited = Token::Limited;
     const struct {
@@ -223,6 +224,10 @@ TEST_F(SelectionLogic, UserSelection_StoredOrPutBackAndExplained)
          {"restore Option1", "needs administrator 5"}},
         {"StandardUnderUac_Denied_Offered", kGpu, Option2, kDenied, false, Token::StandardUnderUac, std::nullopt,
          {"restore Option1", "offer restart 5"}},
+        {"StandardPolicyDenies_Denied_ExplainedWithoutOffer", kGpu, Option2, kDenied, false,
+         Token::StandardPolicyDenies, 0, {"restore Option1", "administrator must change 5"}},
+        {"LimitedPolicyDenies_Denied_Offered", kGpu, Option2, kDenied, false, Token::LimitedPolicyDenies, 0,
+         {"restore Option1", "offer restart 5", "restart", "close"}},
         {"Limited_OtherError_ExplainedWithoutOffer", StoredValue{REG_SZ, "HW\0"s}, Option2, ERROR_INVALID_HANDLE,
          false, kLimited, 0, {"restore Option3", "not saved 6"}},
         {"Limited_KeyNotCreatable_Offered", std::nullopt, Option1, 0, true, kLimited, std::nullopt,
@@ -241,8 +246,10 @@ TEST_F(SelectionLogic, UserSelection_StoredOrPutBackAndExplained)
         Store(c.stored);
         recorder.elevated = c.token == Token::Elevated;
         recorder.virtualized = c.token == Token::Virtualized;
-        recorder.limitedAdministrator = c.token == Token::Limited;
-        recorder.virtualizationAllowed = c.token == Token::StandardUnderUac || c.token == Token::Virtualized;
+        recorder.limitedAdministrator = c.token == Token::Limited || c.token == Token::LimitedPolicyDenies;
+        recorder.virtualizationAllowed = c.token == Token::StandardUnderUac || c.token == Token::StandardPolicyDenies ||
+                                         c.token == Token::Virtualized;
+        recorder.policyDenies = c.token == Token::LimitedPolicyDenies || c.token == Token::StandardPolicyDenies;
         SetElevation(c.token == Token::None ? nullptr : &recorder);
         Load();
         const auto before = recorder.selected;

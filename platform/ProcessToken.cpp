@@ -1,4 +1,4 @@
-#include "window/ProcessToken.h"
+#include "platform/ProcessToken.h"
 
 #include <windows.h>
 
@@ -6,17 +6,16 @@
 
 #include <string>
 
-#include "window/Handle.h"
-#include "window/SystemLibrary.h"
+#include "platform/SystemLibrary.h"
 
 namespace {
 
 unique_handle OpenOwnToken(DWORD access)
 {
-    HANDLE token = nullptr;
-    if (!OpenProcessToken(GetCurrentProcess(), access, &token))
+    unique_handle token;
+    if (!OpenProcessToken(GetCurrentProcess(), access, token.put()))
         return {};
-    return unique_handle(token);
+    return token;
 }
 
 // A DWORD-sized fact about the token (TOKEN_ELEVATION and TOKEN_ELEVATION_TYPE are
@@ -68,8 +67,8 @@ ProcessToken::ProcessToken() : token_(OpenOwnToken(TOKEN_QUERY | TOKEN_ADJUST_DE
 
 void ProcessToken::TurnOffVirtualization()
 {
-    // Where it cannot be turned off (before UAC, or under Wine), the call fails, and
-    // IsVirtualized still tells whether a write went to the virtual store.
+    // Where it cannot be turned off (before UAC, or on a system without it), the call
+    // fails, and IsVirtualized still tells whether a write went to the virtual store.
     DWORD enabled = 0;
     if (token_)
         SetTokenInformation(token_.get(), TokenVirtualizationEnabled, &enabled, sizeof enabled);
@@ -95,7 +94,26 @@ bool ProcessToken::IsVirtualizationAllowed()
     return TokenValue(token_, TokenVirtualizationAllowed) != 0;
 }
 
-std::int32_t ProcessToken::RestartAsAdministrator()
+bool ProcessToken::DeniesStandardUsersElevation()
+{
+    // "User Account Control: Behavior of the elevation prompt for standard users";
+    // 0 is "Automatically deny elevation requests". The key is shared between the 32-
+    // and 64-bit views of the registry; the 64-bit view named here is the one the
+    // system's own consent service reads, and on 32-bit Windows the flag is ignored.
+    // Missing or unreadable, the policy is the default: to prompt.
+    constexpr wchar_t kPolicyKey[] = L"SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\Policies\\System";
+    unique_hkey key;
+    if (RegOpenKeyExW(HKEY_LOCAL_MACHINE, kPolicyKey, 0, KEY_QUERY_VALUE | KEY_WOW64_64KEY, key.put()) != ERROR_SUCCESS)
+        return false;
+    DWORD type = REG_NONE;
+    DWORD behaviour = 0;
+    DWORD size = sizeof behaviour;
+    return RegQueryValueExW(key.get(), L"ConsentPromptBehaviorUser", nullptr, &type,
+                            reinterpret_cast<BYTE*>(&behaviour), &size) == ERROR_SUCCESS &&
+           type == REG_DWORD && size == sizeof behaviour && behaviour == 0;
+}
+
+std::int32_t ProcessToken::RestartAsAdministrator(HWND owner)
 {
     // The shell is loaded only now, from the system directory: it is big, and most
     // starts never need it.
@@ -109,10 +127,12 @@ std::int32_t ProcessToken::RestartAsAdministrator()
     program.resize(GetModuleFileNameW(nullptr, program.data(), static_cast<DWORD>(program.size())));
     SHELLEXECUTEINFOW execute{};
     execute.cbSize = sizeof execute;
-    // The program reports failures itself; the consent prompt belongs to the window
-    // whose question the user has just answered.
-    execute.fMask = SEE_MASK_NOASYNC | SEE_MASK_FLAG_NO_UI;
-    execute.hwnd = GetActiveWindow();
+    // The program reports failures itself. The file is the one already running, which
+    // the user started past any check of where it came from: checked again, a copy
+    // still marked as downloaded would need a warning that FLAG_NO_UI rules out. The
+    // consent prompt belongs to the window whose question the user has just answered.
+    execute.fMask = SEE_MASK_NOASYNC | SEE_MASK_FLAG_NO_UI | SEE_MASK_NOZONECHECKS;
+    execute.hwnd = owner;
     execute.lpVerb = L"runas";
     execute.lpFile = program.c_str();
     execute.nShow = SW_SHOWNORMAL;

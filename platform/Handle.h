@@ -45,9 +45,11 @@ inline void DeleteBitmap(HBITMAP bitmap) noexcept { DeleteObject(bitmap); }
 inline void DeleteFontHandle(HFONT font) noexcept { DeleteObject(font); }
 inline void DestroyIconHandle(HICON icon) noexcept { DestroyIcon(icon); }
 inline void CloseKernelHandle(HANDLE handle) noexcept { CloseHandle(handle); }
+inline void CloseRegistryKey(HKEY key) noexcept { RegCloseKey(key); }
 } // namespace handle_detail
 
 using unique_hbitmap = unique_any<HBITMAP, handle_detail::DeleteBitmap>;
 using unique_hfont = unique_any<HFONT, handle_detail::DeleteFontHandle>;
 using unique_hicon = unique_any<HICON, handle_detail::DestroyIconHandle>;
 using unique_handle = unique_any<HANDLE, handle_detail::CloseKernelHandle>;
+using unique_hkey = unique_any<HKEY, handle_detail::CloseRegistryKey>;

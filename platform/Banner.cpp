@@ -1,9 +1,9 @@
-#include "window/Banner.h"
+#include "platform/Banner.h"
 
 #include <cstring>
 
 #include "resources/resource.h"
-#include "window/BannerImage.h"
+#include "platform/BannerImage.h"
 
 unique_hbitmap LoadBanner(HINSTANCE instance, int width, int height)
 {

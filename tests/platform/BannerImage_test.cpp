@@ -14,7 +14,7 @@
 #include <utility>
 #include <vector>
 
-#include "window/BannerImage.h"
+#include "platform/BannerImage.h"
 
 // The test's own copy of the decoder, for the reference picture.
 #define STB_IMAGE_IMPLEMENTATION

@@ -1,4 +1,4 @@
-#include "window/BannerImage.h"
+#include "platform/BannerImage.h"
 
 #include <algorithm>
 #include <climits>

@@ -1,4 +1,4 @@
-#include "window/SystemLibrary.h"
+#include "platform/SystemLibrary.h"
 
 #include <cwchar>
 
