@@ -1,16 +1,23 @@
 // The required-work floor for the start-up benchmark: only what Quorlin's window
-// must do before it is shown. It declares system DPI awareness, keeps the DLL search
-// to the system directory (nothing may be loaded from the program's folder) with
-// Quorlin's own code, loads the common controls from there and initialises them,
-// creates the window and its seven controls with their captions and the dialog
-// font, puts a ready 256 x 60 bitmap (one colour, nothing decoded) into the picture,
-// selects one option and shows the window. No icons, no registry, no decoding.
+// must do before it is shown, each in the plainest way. It declares system DPI
+// awareness, keeps the DLL search to the system directory (nothing may be loaded
+// from the program's folder) with Quorlin's own code, loads the common controls
+// from there and initialises them, loads the program's icon at the system's two
+// icon sizes for its window class, creates the window and its seven controls with
+// their captions and the dialog font, decodes and scales the banner built into it
+// with Quorlin's own decoder and scaler, reads the stored choice with the registry
+// calls Quorlin makes and, for "GPU" or "CPU", writes it again, selects the
+// matching option and shows the window.
 
 #include <windows.h>
 
+#include <cstring>
+
+#include "platform/Banner.h"
+#include "platform/Handle.h"
+#include "platform/SystemLibrary.h"
+#include "resources/resource.h"
 #include "window/Form1Layout.h"
-#include "window/Handle.h"
-#include "window/SystemLibrary.h"
 
 namespace {
 
@@ -41,23 +48,39 @@ DWORD StyleOf(ControlKind kind)
     return child;
 }
 
-unique_hbitmap FilledBitmap(int width, int height)
+unique_hicon Icon(HINSTANCE instance, int width, int height)
 {
-    BITMAPINFO info{};
-    info.bmiHeader.biSize = sizeof info.bmiHeader;
-    info.bmiHeader.biWidth = width;
-    info.bmiHeader.biHeight = -height;
-    info.bmiHeader.biPlanes = 1;
-    info.bmiHeader.biBitCount = 32;
-    info.bmiHeader.biCompression = BI_RGB;
-    void* bits = nullptr;
-    unique_hbitmap bitmap(CreateDIBSection(nullptr, &info, DIB_RGB_COLORS, &bits, nullptr, 0));
-    if (bitmap && bits) {
-        auto* pixel = static_cast<DWORD*>(bits);
-        for (int at = 0; at < width * height; ++at)
-            pixel[at] = 0xFF1E3C64;
+    return unique_hicon(static_cast<HICON>(LoadImageW(instance, MAKEINTRESOURCEW(IDI_QUORLIN), IMAGE_ICON,
+                                                      GetSystemMetrics(width), GetSystemMetrics(height), 0)));
+}
+
+// The option that shows the stored choice: the size query, the data query and the
+// close of a read, then for "GPU" or "CPU" the create, store and close of a write.
+ControlId ReadAndRewriteChoice()
+{
+    constexpr char kKeyPath[] = "Software\\AGEIA Technologies";
+    constexpr char kValueName[] = "HwSelection";
+    HKEY key = nullptr;
+    RegOpenKeyA(HKEY_LOCAL_MACHINE, kKeyPath, &key);
+    DWORD type = 0;
+    DWORD size = 0;
+    char text[4] = {};
+    RegQueryValueExA(key, kValueName, nullptr, &type, nullptr, &size);
+    const bool read = type == REG_SZ && size == sizeof text &&
+                      RegQueryValueExA(key, kValueName, nullptr, nullptr, reinterpret_cast<BYTE*>(text), &size) ==
+                          ERROR_SUCCESS;
+    RegCloseKey(key);
+    const ControlId shown = !read                          ? ControlId::Option3
+                            : std::strcmp(text, "GPU") == 0 ? ControlId::Option1
+                            : std::strcmp(text, "CPU") == 0 ? ControlId::Option2
+                                                            : ControlId::Option3;
+    if (shown != ControlId::Option3) {
+        key = nullptr;
+        RegCreateKeyA(HKEY_LOCAL_MACHINE, kKeyPath, &key);
+        RegSetValueExA(key, kValueName, 0, REG_SZ, reinterpret_cast<const BYTE*>(text), sizeof text);
+        RegCloseKey(key);
     }
-    return bitmap;
+    return shown;
 }
 
 } // namespace
@@ -72,10 +95,14 @@ int WINAPI wWinMain(HINSTANCE instance, HINSTANCE, PWSTR, int showCommand)
     if (const auto init = FunctionOf<InitCommonControlsFn>(LoadSystemLibrary(L"comctl32.dll"), "InitCommonControls"))
         init();
 
+    const unique_hicon bigIcon = Icon(instance, SM_CXICON, SM_CYICON);
+    const unique_hicon smallIcon = Icon(instance, SM_CXSMICON, SM_CYSMICON);
     WNDCLASSEXW windowClass{};
     windowClass.cbSize = sizeof windowClass;
     windowClass.lpfnWndProc = WindowProc;
     windowClass.hInstance = instance;
+    windowClass.hIcon = bigIcon.get();
+    windowClass.hIconSm = smallIcon.get();
     windowClass.hCursor = LoadCursorW(nullptr, IDC_ARROW);
     windowClass.hbrBackground = reinterpret_cast<HBRUSH>(COLOR_BTNFACE + 1);
     windowClass.lpszClassName = L"QuorlinRequiredFloor";
@@ -100,18 +127,21 @@ int WINAPI wWinMain(HINSTANCE instance, HINSTANCE, PWSTR, int showCommand)
     lstrcpynW(dialogFont.lfFaceName, L"MS Shell Dlg", LF_FACESIZE);
     const unique_hfont fontHandle(CreateFontIndirectW(&dialogFont));
     const auto font = reinterpret_cast<WPARAM>(fontHandle.get());
+    HWND controls[kControls.size()] = {};
     for (const ControlPlace& place : kControls) {
         const bool button = place.kind == ControlKind::Option || place.kind == ControlKind::PushButton;
-        const HWND control = CreateWindowExW(
+        const HWND control = controls[IndexOf(place.id)] = CreateWindowExW(
             0, button ? L"BUTTON" : L"STATIC", place.caption.data(), StyleOf(place.kind),
             Pixels(place.left, dpi), Pixels(place.top, dpi), Pixels(place.width, dpi), Pixels(place.height, dpi),
             window, reinterpret_cast<HMENU>(static_cast<INT_PTR>(place.id)), instance, nullptr);
         SendMessageW(control, WM_SETFONT, font, FALSE);
     }
-    const unique_hbitmap banner = FilledBitmap(256, 60);
-    SendDlgItemMessageW(window, static_cast<int>(ControlId::Image1), STM_SETIMAGE, IMAGE_BITMAP,
-                        reinterpret_cast<LPARAM>(banner.get()));
-    SendDlgItemMessageW(window, static_cast<int>(ControlId::Option1), BM_SETCHECK, BST_CHECKED, 0);
+    const HWND image = controls[IndexOf(ControlId::Image1)];
+    RECT picture{};
+    GetClientRect(image, &picture);
+    const unique_hbitmap banner = LoadBanner(instance, picture.right, picture.bottom);
+    SendMessageW(image, STM_SETIMAGE, IMAGE_BITMAP, reinterpret_cast<LPARAM>(banner.get()));
+    SendMessageW(controls[IndexOf(ReadAndRewriteChoice())], BM_SETCHECK, BST_CHECKED, 0);
     ShowWindow(window, showCommand);
 
     MSG message{};
