@@ -8,6 +8,9 @@
 struct HWND__;
 using HWND = HWND__*;
 
+// The restart's answer when the user declined the consent prompt (ERROR_CANCELLED).
+inline constexpr std::int32_t kErrorCancelled = 1223;
+
 // A double-clicked Quorlin runs unelevated, and, being a 32-bit program without a
 // manifest, with its registry access below HKEY_LOCAL_MACHINE\Software redirected
 // to the account's virtual store.
@@ -27,14 +30,10 @@ public:
     // elevation without asking for an administrator's password.
     virtual bool DeniesStandardUsersElevation() = 0;
     // Starts Quorlin again, elevated, with the consent prompt owned by owner. Returns
-    // 0 once the new process has started, kErrorCancelled when the user declined,
-    // or the error that stopped it.
+    // 0 once the new process has started, kErrorCancelled (ERROR_CANCELLED) when the
+    // user declined, or the Win32 error that stopped it.
     virtual std::int32_t RestartAsAdministrator(HWND owner) = 0;
 
 protected:
     ~Elevation() = default;
 };
-
-// The Win32 error codes the logic tells apart.
-inline constexpr std::int32_t kErrorAccessDenied = 5;
-inline constexpr std::int32_t kErrorCancelled = 1223; // the user declined the elevation prompt

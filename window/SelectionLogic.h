@@ -20,6 +20,9 @@ inline constexpr std::wstring_view kCpuText = L"CPU";
 inline constexpr std::wstring_view kCustomCaption = L"Custom (probably AGEIA PhysX HW)";
 inline constexpr std::wstring_view kNotDetectedCaption = L"Not detected (probably NV PhysX not installed)";
 
+// The one refusal that is about rights (ERROR_ACCESS_DENIED).
+inline constexpr std::int32_t kErrorAccessDenied = 5;
+
 inline HKEY HardwareRootKey() noexcept
 {
     return PredefinedKey(kHardwareRootKeyId);
