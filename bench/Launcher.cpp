@@ -11,7 +11,7 @@
 #include <cwchar>
 #include <string>
 
-#include "window/Handle.h"
+#include "platform/Handle.h"
 
 namespace {
 

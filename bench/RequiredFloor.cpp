@@ -9,7 +9,7 @@
 #include <windows.h>
 
 #include "window/Form1Layout.h"
-#include "window/Handle.h"
+#include "platform/Handle.h"
 #include "window/SystemLibrary.h"
 
 namespace {

@@ -2,7 +2,7 @@
 
 #include <windows.h>
 
-#include "window/Handle.h"
+#include "platform/Handle.h"
 
 // The JPEG banner built into the program, decoded and scaled to the given size,
 // as a DIB section. Empty when it cannot be decoded.

@@ -8,7 +8,7 @@
 #include <array>
 
 #include "window/Form1Layout.h"
-#include "window/Handle.h"
+#include "platform/Handle.h"
 #include "window/SelectionLogic.h"
 
 class Form1 final : public OptionGroup {

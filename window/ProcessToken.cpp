@@ -6,7 +6,7 @@
 
 #include <string>
 
-#include "window/Handle.h"
+#include "platform/Handle.h"
 #include "window/SystemLibrary.h"
 
 namespace {

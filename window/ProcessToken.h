@@ -1,7 +1,7 @@
 #pragma once
 // Elevation through the process's own token, and the shell's "runas" for the restart.
 
-#include "window/Handle.h"
+#include "platform/Handle.h"
 #include "window/SelectionLogic.h"
 
 class ProcessToken final : public Elevation {

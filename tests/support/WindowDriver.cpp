@@ -28,7 +28,7 @@
 #include <string>
 
 #include "window/Form1Layout.h"
-#include "window/Handle.h"
+#include "platform/Handle.h"
 
 namespace {
 
