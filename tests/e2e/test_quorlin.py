@@ -1,10 +1,10 @@
 # End-to-end tests of quorlin.exe: the real program under Wine, driven with real mouse
 # and keyboard input on a private X display, its window read back and its registry
-# value planted and checked by quorlin_driver.exe. Besides the window: refused writes
-# with and without elevation, hostile registry contents, DLLs planted beside it, and
-# its call for display awareness.
+# value planted and checked by quorlin_test_driver.exe. Besides the window: refused
+# writes with and without elevation, hostile registry contents, DLLs planted beside
+# it, and its call for display awareness.
 #
-#     test_quorlin.py --exe quorlin.exe --driver quorlin_driver.exe
+#     PYTHONPATH=tools test_quorlin.py --exe quorlin.exe --driver quorlin_test_driver.exe
 #                     --control imports_planted.exe --planted DIR [--dpi N] [unittest options]
 #
 # With --dpi, Wine reports that display resolution (ctest runs only the layout test
@@ -23,7 +23,8 @@ import pefile
 from PIL import Image, ImageChops, ImageStat
 
 from area_average import area_average
-from desktop import ROOT, SIZE, Desktop, run_tests, until
+from desktop import ROOT, SIZE, until
+from harness import TestDesktop, run_tests
 
 REG_SZ, REG_DWORD = 1, 4
 KEY_SET_VALUE, KEY_QUERY_VALUE = 0x2, 0x1
@@ -324,7 +325,7 @@ def main():
     parser.add_argument("--dpi", type=int, default=96)
     global options, desktop
     options, rest = parser.parse_known_args()
-    desktop = Desktop(options.exe, options.driver, options.dpi)
+    desktop = TestDesktop(options.exe, options.driver, options.dpi)
     return run_tests(desktop, [sys.argv[0], *rest])
 
 
