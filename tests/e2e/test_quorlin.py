@@ -314,8 +314,9 @@ class QuorlinTest(unittest.TestCase):
                                                   log.read_text(errors="replace"), re.M)
                  if 0 <= int(ret, 16) - image.ImageBase < image.SizeOfImage]
         before = " ".join(calls[:next(i for i, call in enumerate(calls) if call.startswith("CreateWindowExW("))])
-        # DPI_AWARENESS_CONTEXT_SYSTEM_AWARE is the handle value -2.
-        self.assertRegex(before, r"SetProcessDpiAwarenessContext\(fffffffe\)|SetProcessDPIAware\(\)")
+        # DPI_AWARENESS_CONTEXT_SYSTEM_AWARE is the handle value -2, printed at the
+        # process's pointer width: fffffffe, or fffffffffffffffe from a 64-bit program.
+        self.assertRegex(before, r"SetProcessDpiAwarenessContext\((?:ffffffff)?fffffffe\)|SetProcessDPIAware\(\)")
 
 
 def main():
