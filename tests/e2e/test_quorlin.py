@@ -153,7 +153,6 @@ class QuorlinTest(unittest.TestCase):
     def test_ways_to_close(self):
         cases = [
             ("Close button", GPU, lambda s: self.click(s, CLOSE)),
-            ("Alt+F4", GPU, lambda s: desktop.key("alt+F4")),
             ("Enter on Close", None, lambda s: desktop.key("Return")),  # Close has the first focus
         ]
         for name, planted, close in cases:
