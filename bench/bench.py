@@ -20,7 +20,7 @@ import sys
 from pathlib import Path
 
 ROOT = Path(__file__).resolve().parents[1]
-sys.path.insert(0, str(ROOT / "tests/e2e"))
+sys.path.insert(0, str(ROOT / "tools"))
 import pefile  # noqa: E402
 from desktop import Desktop, pe_bits, windows_path  # noqa: E402
 

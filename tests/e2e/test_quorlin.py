@@ -1,10 +1,10 @@
 # End-to-end tests of quorlin.exe: the real program under Wine, driven with real mouse
 # and keyboard input on a private X display, its window read back and its registry
-# value planted and checked by quorlin_driver.exe. Besides the window: refused writes
-# with and without elevation, hostile registry contents, DLLs planted beside it, and
-# its call for display awareness.
+# value planted and checked by quorlin_test_driver.exe. Besides the window: refused
+# writes with and without elevation, hostile registry contents, DLLs planted beside
+# it, and its call for display awareness.
 #
-#     test_quorlin.py --exe quorlin.exe --driver quorlin_driver.exe
+#     PYTHONPATH=tools test_quorlin.py --exe quorlin.exe --driver quorlin_test_driver.exe
 #                     --control imports_planted.exe --planted DIR [--dpi N] [unittest options]
 #
 # With --dpi, Wine reports that display resolution (ctest runs only the layout test
@@ -23,7 +23,8 @@ import pefile
 from PIL import Image, ImageChops, ImageStat
 
 from area_average import area_average
-from desktop import ROOT, SIZE, Desktop, run_tests, until
+from desktop import ROOT, SIZE, until
+from harness import TestDesktop, run_tests
 
 REG_SZ, REG_DWORD = 1, 4
 KEY_SET_VALUE, KEY_QUERY_VALUE = 0x2, 0x1
@@ -152,7 +153,6 @@ class QuorlinTest(unittest.TestCase):
     def test_ways_to_close(self):
         cases = [
             ("Close button", GPU, lambda s: self.click(s, CLOSE)),
-            ("Alt+F4", GPU, lambda s: desktop.key("alt+F4")),
             ("Enter on Close", None, lambda s: desktop.key("Return")),  # Close has the first focus
         ]
         for name, planted, close in cases:
@@ -313,8 +313,9 @@ class QuorlinTest(unittest.TestCase):
                                                   log.read_text(errors="replace"), re.M)
                  if 0 <= int(ret, 16) - image.ImageBase < image.SizeOfImage]
         before = " ".join(calls[:next(i for i, call in enumerate(calls) if call.startswith("CreateWindowExW("))])
-        # DPI_AWARENESS_CONTEXT_SYSTEM_AWARE is the handle value -2.
-        self.assertRegex(before, r"SetProcessDpiAwarenessContext\(fffffffe\)|SetProcessDPIAware\(\)")
+        # DPI_AWARENESS_CONTEXT_SYSTEM_AWARE is the handle value -2, printed at the
+        # process's pointer width: fffffffe, or fffffffffffffffe from a 64-bit program.
+        self.assertRegex(before, r"SetProcessDpiAwarenessContext\((?:ffffffff)?fffffffe\)|SetProcessDPIAware\(\)")
 
 
 def main():
@@ -324,7 +325,7 @@ def main():
     parser.add_argument("--dpi", type=int, default=96)
     global options, desktop
     options, rest = parser.parse_known_args()
-    desktop = Desktop(options.exe, options.driver, options.dpi)
+    desktop = TestDesktop(options.exe, options.driver, options.dpi)
     return run_tests(desktop, [sys.argv[0], *rest])
 
 

@@ -1,8 +1,9 @@
 # A private X display and Wine desktop for running quorlin.exe with real input: one
 # Xvfb, one Wine virtual desktop on it named after this process (so that no other Wine
-# program in the prefix lands on it), and quorlin_driver.exe to start the program
-# there, report its window and plant registry values. Each display resolution has
-# its own Wine prefix (scripts/wine-prefix).
+# program in the prefix lands on it), and a driver (quorlin_driver.exe, or one that
+# extends it) to start the program there, report its window and plant registry
+# values. Each display resolution has its own Wine prefix (scripts/wine-prefix).
+# scripts/run and the benchmark use it; the end-to-end tests build on it.
 #
 # Run as a script, it takes a picture of the window, on a display of DPI dots per
 # inch (96 unless given):
@@ -20,7 +21,7 @@ from pathlib import Path
 
 import pefile
 
-ROOT = Path(__file__).resolve().parents[2]
+ROOT = Path(__file__).resolve().parents[1]
 SIZE = (800, 600)
 
 
@@ -102,7 +103,7 @@ class Desktop:
         done = subprocess.run([self.loader, self.driver_exe, *map(str, args)], env=self.env, capture_output=True,
                               text=True, timeout=60)
         if check and done.returncode:
-            raise RuntimeError(f"quorlin_driver {' '.join(map(str, args))}: exit {done.returncode}: {done.stdout}")
+            raise RuntimeError(f"{Path(self.driver_exe).name} {' '.join(map(str, args))}: exit {done.returncode}: {done.stdout}")
         return json.loads(done.stdout.splitlines()[-1]) if done.stdout.strip() else None
 
     def state(self):
@@ -113,18 +114,12 @@ class Desktop:
         (self.scratch / "planted").write_bytes(data)
         self.driver("reg-put", value_type, windows_path(self.scratch / "planted"))
 
-    # (type, bytes) of the value, or None when it cannot be read.
-    def stored(self):
-        value = self.driver("reg-get", windows_path(self.scratch / "stored"))
-        return (value["type"], (self.scratch / "stored").read_bytes()) if value["status"] == 0 else None
-
-    # Starts quorlin.exe (or a copy of it, EXE) on the desktop, non-elevated when
-    # limited, and waits for its window; ENV adds to the environment, stderr takes
-    # Wine's output.
-    def launch(self, exe=None, env=None, stderr=subprocess.DEVNULL, limited=False):
-        self.program = subprocess.Popen(
-            [self.loader, self.driver_exe, "run", *(["limited"] if limited else []), windows_path(exe or self.exe)],
-            env=dict(self.env, **(env or {})), stdout=subprocess.DEVNULL, stderr=stderr)
+    # Starts quorlin.exe (or a copy of it, EXE) on the desktop and waits for its
+    # window; ENV adds to the environment, stderr takes Wine's output. RUN is the
+    # driver's verb and any options that precede the program.
+    def launch(self, exe=None, env=None, stderr=subprocess.DEVNULL, run=("run",)):
+        self.program = subprocess.Popen([self.loader, self.driver_exe, *run, windows_path(exe or self.exe)],
+                                        env=dict(self.env, **(env or {})), stdout=subprocess.DEVNULL, stderr=stderr)
         return self.wait_for(lambda state: True, "the window", 30)
 
     # The window's state once test(state) holds.
@@ -169,22 +164,6 @@ class Desktop:
         subprocess.run(["import", "-window", "root", "-crop",
                         f"{right - left}x{bottom - top}+{left + self.offset[0]}+{top + self.offset[1]}", "+repage",
                         str(out)], env=self.env, check=True)
-
-
-# Runs the calling script's unittest tests on DESKTOP, started for them and
-# stopped afterwards, and returns the exit code: 77 (ctest's "skipped") when this
-# kernel cannot execute the program, else 0 or 1.
-def run_tests(desktop, argv):
-    if pe_bits(desktop.exe) == 32 and subprocess.run([ROOT / "scripts/can-run-i386"]).returncode:
-        print(f"{Path(argv[0]).name}: this kernel cannot execute 32-bit code; skipping", file=sys.stderr)
-        return 77
-    import unittest
-
-    try:
-        desktop.start()
-        return 0 if unittest.main(module="__main__", argv=argv, exit=False, verbosity=2).result.wasSuccessful() else 1
-    finally:
-        desktop.stop()
 
 
 def screenshot(exe, driver, out, dpi=96):

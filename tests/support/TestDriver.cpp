@@ -1,0 +1,119 @@
+// quorlin_test_driver: the end-to-end tests' window driver. Besides the verbs of
+// tools/DriverVerbs.h it starts the program non-elevated, makes its key refuse
+// rights, reads the stored value back, and reports the focus and any message box:
+//
+//   run limited EXE   start EXE with the non-elevated half of this process's token,
+//                     as a program double-clicked by an administrator under UAC gets it
+//   state             as the shared verb, plus "focus" (the id of the form's control
+//                     that has it, or 0) and "message" (any message box the form owns)
+//   reg-deny MASK     the key (created if missing) refuses these rights to Everyone
+//   reg-get FILE      the stored type; the bytes, as the ANSI functions see them, go to FILE
+
+#include <cstdlib>
+#include <fstream>
+
+#include "tools/DriverVerbs.h"
+
+namespace {
+
+// The limited token linked to this process's elevated one, as a primary token.
+unique_handle LimitedToken()
+{
+    unique_handle own;
+    if (!OpenProcessToken(GetCurrentProcess(), TOKEN_QUERY, own.put()))
+        return {};
+    TOKEN_LINKED_TOKEN linked{};
+    DWORD size = 0;
+    if (!GetTokenInformation(own.get(), TokenLinkedToken, &linked, sizeof linked, &size))
+        return {};
+    // The linked token comes as an impersonation token; a process needs a primary one.
+    const unique_handle impersonation{linked.LinkedToken};
+    unique_handle primary;
+    DuplicateTokenEx(impersonation.get(), MAXIMUM_ALLOWED, nullptr, SecurityImpersonation, TokenPrimary,
+                     primary.put());
+    return primary;
+}
+
+int RunLimited(const wchar_t* program, wchar_t* desktop)
+{
+    const unique_handle token = LimitedToken();
+    if (!token)
+        return driver::Print(false, "{\"error\":\"no limited token\"}");
+    return driver::Run(program, token.get(), desktop);
+}
+
+// The id of the form's control that has the keyboard focus, or 0. The focus belongs
+// to the form's thread, so it is asked of that thread.
+int FocusedControl(HWND form)
+{
+    GUITHREADINFO thread{};
+    thread.cbSize = sizeof thread;
+    GetGUIThreadInfo(GetWindowThreadProcessId(form, nullptr), &thread);
+    return thread.hwndFocus && GetParent(thread.hwndFocus) == form ? GetDlgCtrlID(thread.hwndFocus) : 0;
+}
+
+// Its caption, then the texts of its children (the message and the buttons), a line
+// each. A message box is a "#32770" top-level window; only one owned by the form counts.
+std::string MessageBoxTexts(HWND form)
+{
+    HWND box = FindWindowExW(nullptr, nullptr, L"#32770", nullptr);
+    while (box && GetWindow(box, GW_OWNER) != form)
+        box = FindWindowExW(nullptr, box, L"#32770", nullptr);
+    if (!box)
+        return "null";
+    std::wstring texts = driver::TextOf(box);
+    for (HWND child = GetWindow(box, GW_CHILD); child; child = GetWindow(child, GW_HWNDNEXT))
+        texts += L"\n" + driver::TextOf(child);
+    return driver::Quote(texts);
+}
+
+int State()
+{
+    const HWND form = driver::FindForm();
+    if (!form)
+        return driver::Print(false, "{\"error\":\"no window\"}");
+    return driver::Print(true, "{%s,\"focus\":%d,\"message\":%s}", driver::StateMembers(form).c_str(),
+                         FocusedControl(form), MessageBoxTexts(form).c_str());
+}
+
+int RegGet(const wchar_t* file)
+{
+    unique_hkey key;
+    DWORD type = 0, size = 0;
+    std::string bytes;
+    LONG status = RegOpenKeyExA(HKEY_LOCAL_MACHINE, driver::kKeyPath, 0, KEY_QUERY_VALUE, key.put());
+    if (status == ERROR_SUCCESS)
+        status = RegQueryValueExA(key.get(), driver::kValueName, nullptr, &type, nullptr, &size);
+    if (status == ERROR_SUCCESS) {
+        bytes.resize(size);
+        status = RegQueryValueExA(key.get(), driver::kValueName, nullptr, &type, reinterpret_cast<BYTE*>(bytes.data()),
+                                  &size);
+        bytes.resize(status == ERROR_SUCCESS ? size : 0);
+    }
+    std::ofstream(file, std::ios::binary).write(bytes.data(), static_cast<std::streamsize>(bytes.size()));
+    return driver::Print(true, "{\"status\":%ld,\"type\":%lu}", status, type);
+}
+
+std::optional<int> TestVerb(const driver::Command& command)
+{
+    const size_t count = command.args.size();
+    if (command.verb == L"run" && count == 2 && command.args[0] == std::wstring_view(L"limited"))
+        return RunLimited(command.args[1], command.desktop);
+    if (command.verb == L"state" && count == 0)
+        return State();
+    if (command.verb == L"reg-deny" && count == 1)
+        return driver::PrintStatus(
+            driver::DenyOnKey(wcstoul(command.args[0], nullptr, 0), driver::KeyOpening::CreateIfMissing));
+    if (command.verb == L"reg-get" && count == 1)
+        return RegGet(command.args[0]);
+    return std::nullopt;
+}
+
+} // namespace
+
+int wmain(int argc, wchar_t** argv)
+{
+    return driver::Main(argc, argv, TestVerb,
+                        "usage: quorlin_test_driver run [limited] EXE | hold | state | close | kill\n"
+                        "       | reg-put TYPE FILE | reg-get FILE | reg-deny MASK | reg-clear\n");
+}
