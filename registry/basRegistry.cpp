@@ -23,9 +23,7 @@ LONG Record(LONG status) noexcept
     return status;
 }
 
-// The registry's ANSI functions take 8-bit text. On Windows that is the system's
-// ANSI code page; elsewhere Latin-1 stands in for it (characters beyond it become '?').
-#ifdef _WIN32
+// The registry's ANSI functions take 8-bit text, in the system's ANSI code page.
 std::string ToAnsi(std::wstring_view text)
 {
     if (text.empty())
@@ -48,23 +46,6 @@ std::wstring FromAnsi(const char* bytes, std::size_t count)
     MultiByteToWideChar(CP_ACP, 0, bytes, length, wide.data(), size);
     return wide;
 }
-#else
-std::string ToAnsi(std::wstring_view text)
-{
-    std::string ansi(text.size(), '\0');
-    std::transform(text.begin(), text.end(), ansi.begin(),
-                   [](wchar_t c) { return static_cast<char>(c >= 0 && c <= 0xFF ? c : L'?'); });
-    return ansi;
-}
-
-std::wstring FromAnsi(const char* bytes, std::size_t count)
-{
-    std::wstring wide(count, L'\0');
-    std::transform(bytes, bytes + count, wide.begin(),
-                   [](char c) { return static_cast<wchar_t>(static_cast<unsigned char>(c)); });
-    return wide;
-}
-#endif
 
 RegValue EmptyText()
 {

@@ -124,3 +124,23 @@ LONG RegCloseKey(HKEY key)
     const LONG status = fake::TheRegistry().open.erase(key) ? ERROR_SUCCESS : ERROR_INVALID_HANDLE;
     return fake::Log("RegCloseKey", status);
 }
+
+// Latin-1 plays the system's ANSI code page: characters beyond it become '?'. Without
+// a buffer, the length the conversion needs; with one too small, 0, as on Windows.
+int WideCharToMultiByte(UINT, DWORD, const wchar_t* text, int length, char* bytes, int size, const char*, BOOL*)
+{
+    if (bytes && size < length)
+        return 0;
+    for (int at = 0; bytes && at < length; ++at)
+        bytes[at] = static_cast<char>(text[at] >= 0 && text[at] <= 0xFF ? text[at] : L'?');
+    return length;
+}
+
+int MultiByteToWideChar(UINT, DWORD, const char* bytes, int length, wchar_t* text, int size)
+{
+    if (text && size < length)
+        return 0;
+    for (int at = 0; text && at < length; ++at)
+        text[at] = static_cast<wchar_t>(static_cast<unsigned char>(bytes[at]));
+    return length;
+}

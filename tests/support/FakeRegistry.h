@@ -1,7 +1,8 @@
 #pragma once
-// An in-memory registry behind the five ANSI registry functions, for the host
-// build. It behaves as the module expects of Windows, logs every call, and can be
-// told to fail in the ways the real registry does.
+// An in-memory registry behind the five ANSI registry functions, with Latin-1 behind
+// the conversions to and from the ANSI code page, for the host build. It behaves as
+// the module expects of Windows, logs every call, and can be told to fail in the
+// ways the real registry does.
 
 #include <cstdint>
 #include <map>
