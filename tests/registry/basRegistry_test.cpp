@@ -53,6 +53,7 @@ TEST_F(Registry, ReadRegValue_ByTypeAndBytes)
         {"TextWithoutNul", {REG_SZ, "GPU"}, Text(L"GPU")},
         {"Text_CutAtFirstNul", {REG_SZ, "GP\0U\0"s}, Text(L"GP")},
         {"EmptyText", {REG_SZ, ""}, Text(L"")},
+        {"OneCharacterWithoutNul", {REG_SZ, "G"}, Text(L"G")},
         {"Text_NotTrimmedNorFolded", {REG_SZ, "gpu \0"s}, Text(L"gpu ")},
         {"Dword_LittleEndian", {REG_DWORD, "\x01\x02\x03\x04"s}, RegValue::Integer(0x04030201)},
         {"Dword_ShortDataZeroFilled", {REG_DWORD, "\x07"s}, RegValue::Integer(7)},

@@ -125,11 +125,12 @@ LONG RegCloseKey(HKEY key)
     return fake::Log("RegCloseKey", status);
 }
 
-// Latin-1 plays the system's ANSI code page: characters beyond it become '?'. Without
-// a buffer, the length the conversion needs; with one too small, 0, as on Windows.
+// Latin-1 plays the system's ANSI code page: characters beyond it become '?'. As on
+// Windows, a size of 0 without a buffer asks for the length the conversion needs,
+// and a buffer too small, or a size without a buffer, fails with 0.
 int WideCharToMultiByte(UINT, DWORD, const wchar_t* text, int length, char* bytes, int size, const char*, BOOL*)
 {
-    if (bytes && size < length)
+    if (bytes ? size < length : size != 0)
         return 0;
     for (int at = 0; bytes && at < length; ++at)
         bytes[at] = static_cast<char>(text[at] >= 0 && text[at] <= 0xFF ? text[at] : L'?');
@@ -138,7 +139,7 @@ int WideCharToMultiByte(UINT, DWORD, const wchar_t* text, int length, char* byte
 
 int MultiByteToWideChar(UINT, DWORD, const char* bytes, int length, wchar_t* text, int size)
 {
-    if (text && size < length)
+    if (text ? size < length : size != 0)
         return 0;
     for (int at = 0; text && at < length; ++at)
         text[at] = static_cast<wchar_t>(static_cast<unsigned char>(bytes[at]));
