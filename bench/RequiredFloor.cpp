@@ -70,10 +70,11 @@ ControlId ReadAndRewriteChoice()
                       RegQueryValueExA(key, kValueName, nullptr, nullptr, reinterpret_cast<BYTE*>(text), &size) ==
                           ERROR_SUCCESS;
     RegCloseKey(key);
-    const ControlId shown = !read                          ? ControlId::Option3
-                            : std::strcmp(text, "GPU") == 0 ? ControlId::Option1
-                            : std::strcmp(text, "CPU") == 0 ? ControlId::Option2
-                                                            : ControlId::Option3;
+    // Four bytes each: the text and its NUL.
+    const ControlId shown = !read                                       ? ControlId::Option3
+                            : std::memcmp(text, "GPU", sizeof text) == 0 ? ControlId::Option1
+                            : std::memcmp(text, "CPU", sizeof text) == 0 ? ControlId::Option2
+                                                                         : ControlId::Option3;
     if (shown != ControlId::Option3) {
         key = nullptr;
         RegCreateKeyA(HKEY_LOCAL_MACHINE, kKeyPath, &key);

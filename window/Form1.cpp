@@ -2,9 +2,9 @@
 
 #include <string>
 
-#include "resources/resource.h"
 #include "platform/Banner.h"
 #include "platform/SystemLibrary.h"
+#include "resources/resource.h"
 
 namespace {
 

@@ -7,8 +7,8 @@
 
 #include <array>
 
-#include "window/Form1Layout.h"
 #include "platform/Handle.h"
+#include "window/Form1Layout.h"
 #include "window/SelectionLogic.h"
 
 class Form1 final : public OptionGroup, public Conversation {

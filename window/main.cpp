@@ -5,9 +5,9 @@
 
 #include <cstdlib>
 
-#include "window/Form1.h"
 #include "platform/ProcessToken.h"
 #include "platform/SystemLibrary.h"
+#include "window/Form1.h"
 
 // The static C++ runtime's default terminate handler writes the exception's
 // demangled type to stderr, which links in a demangler and a printf: a quarter of
