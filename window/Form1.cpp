@@ -259,7 +259,7 @@ void Form1::LoadPictures(HINSTANCE instance)
 void Form1::Form_Load()
 {
     InitCommonControlsOf(commonControls_);
-    ApplyStoredSelection(*this);
+    selection_.ApplyStoredSelection(*this);
 }
 
 void Form1::OnCommand(int id, int code)
@@ -428,9 +428,9 @@ void Form1::SetValue(Option option, bool selected)
         return;
     // The click is raised only once the group's new state is in force.
     if (option == Option::Option1)
-        Option1_Click(*this, *this);
+        selection_.Option1_Click(*this, *this);
     else if (option == Option::Option2)
-        Option2_Click(*this, *this);
+        selection_.Option2_Click(*this, *this);
 }
 
 bool Form1::GetValue(Option option)

@@ -14,8 +14,12 @@
 class Form1 final : public OptionGroup, public Conversation {
 public:
     // The common controls library, loaded by the caller (null where it could not be
-    // loaded): Form_Load initialises it.
-    explicit Form1(HMODULE commonControls) noexcept : commonControls_(commonControls) {}
+    // loaded): Form_Load initialises it. The selection logic asks elevation about the
+    // process (none: nullptr).
+    Form1(HMODULE commonControls, Elevation* elevation) noexcept
+        : commonControls_(commonControls), selection_(elevation)
+    {
+    }
 
     // Creates the window and its controls, runs Form_Load, then shows the window
     // centred. Returns false when the window could not be created.
@@ -67,6 +71,7 @@ private:
     int Tell(std::wstring_view text, std::int32_t status, UINT type);
 
     HMODULE commonControls_;
+    HardwareSelection selection_;
     HWND window_ = nullptr;
     // The controls' handles, kept from their creation and found by their place in
     // the layout, so that the window never has to search its children for an id.

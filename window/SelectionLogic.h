@@ -79,17 +79,35 @@ protected:
     ~Conversation() = default;
 };
 
-// The program installs the real token and shell; without one, nothing is
-// virtualised and nothing can be elevated.
-void SetElevation(Elevation* elevation) noexcept;
+// The selection logic of one window. It remembers which option shows what is
+// stored, and asks the process's standing (Elevation) only when a write the user
+// started is refused.
+class HardwareSelection {
+public:
+    // The window passes the real token and shell; without one (nullptr), nothing is
+    // virtualised and nothing can be elevated.
+    explicit HardwareSelection(Elevation* elevation) noexcept : elevation_(elevation) {}
 
-// Turns virtualisation off, then reads the stored choice once and puts the group in
-// the matching state; in the GPU and CPU states the click handler stores the same
-// text again, saying nothing.
-void ApplyStoredSelection(OptionGroup& group);
+    // Turns virtualisation off, then reads the stored choice once and puts the group
+    // in the matching state; in the GPU and CPU states the click handler stores the
+    // same text again, saying nothing.
+    void ApplyStoredSelection(OptionGroup& group);
 
-// Store "GPU" (or "CPU") when Option1 (or Option2) has become selected. A write the
-// user started that fails puts the previous selection back and says so; when a
-// restart as administrator could make it, the user is offered one.
-void Option1_Click(OptionGroup& group, Conversation& user);
-void Option2_Click(OptionGroup& group, Conversation& user);
+    // Store "GPU" (or "CPU") when Option1 (or Option2) has become selected. A write
+    // the user started that fails puts the previous selection back and says so; when
+    // a restart as administrator could make it, the user is offered one.
+    void Option1_Click(OptionGroup& group, Conversation& user);
+    void Option2_Click(OptionGroup& group, Conversation& user);
+
+private:
+    void StoreSelection(OptionGroup& group, Conversation& user, Option option, std::wstring_view text);
+    void ExplainRefusal(Conversation& user, std::int32_t status);
+
+    Elevation* elevation_;
+    // The option that shows what is stored: set by the load step and by every
+    // selection that was stored, and put back when a selection could not be.
+    Option storedOption_ = Option::Option3;
+    // True while ApplyStoredSelection runs: its rewrite of the stored text is not
+    // the user's doing, and if it fails what is shown is still what is stored.
+    bool loading_ = false;
+};

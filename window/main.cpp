@@ -47,13 +47,12 @@ int WINAPI wWinMain(HINSTANCE instance, HINSTANCE, PWSTR, int showCommand)
     DeclareSystemDpiAwareness();
     RestrictDllSearchToSystem();
     ProcessToken token;
-    SetElevation(&token);
 
     // The common controls library is not one Windows always takes from the system
     // directory, so it is loaded from there explicitly rather than imported. It is
     // loaded here, before any window exists, just as the loader would have loaded an
     // import, and stays loaded for the life of the process; Form_Load initialises it.
-    Form1 form(LoadSystemLibrary(L"comctl32.dll"));
+    Form1 form(LoadSystemLibrary(L"comctl32.dll"), &token);
     if (!form.Create(instance, showCommand))
         return 1;
     MSG message{};

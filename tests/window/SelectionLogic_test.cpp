@@ -1,5 +1,5 @@
-// The selection logic driven through a recording OptionGroup, Conversation and
-// Elevation, with the in-memory registry below them. All write what is asked of
+// A fresh HardwareSelection per case, driven through a recording OptionGroup,
+// Conversation and Elevation, with the in-memory registry below them. All write what is asked of
 // them to one log, in the tests' own words (captions are plain ASCII), so that a
 // test sees the order of everything and the nesting of the click handlers.
 
@@ -39,7 +39,10 @@ public:
             selected.reset();
         if (raise) {
             log.push_back("{");
-            (option == Option1 ? Option1_Click : Option2_Click)(*this, *this);
+            if (option == Option1)
+                logic->Option1_Click(*this, *this);
+            else
+                logic->Option2_Click(*this, *this);
             log.push_back("}");
         }
     }
@@ -80,6 +83,7 @@ public:
         return answer.value();
     }
 
+    HardwareSelection* logic = nullptr; // whose click handlers a selection runs
     Log log;
     std::optional<Option> selected;
     // The user's answer to the offer of a restart: none for no; for yes, what the
@@ -97,8 +101,8 @@ constexpr char kName[] = "HwSelection";
 const StoredValue kGpu{REG_SZ, "GPU\0"s};
 const StoredValue kCpu{REG_SZ, "CPU\0"s};
 
-// Each case starts with an empty registry, log and group, and a process that is
-// neither elevated nor virtualised.
+// Each case starts with an empty registry, log and group, and a new logic that asks
+// the recorder about a process neither elevated nor virtualised.
 class SelectionLogic : public RegistryTest {
 protected:
     void SetUp() override
@@ -106,12 +110,13 @@ protected:
         RegistryTest::SetUp();
         recorder = Recorder{};
         registry.log = &log;
-        SetElevation(&recorder);
+        Begin(&recorder);
     }
-    void TearDown() override
+    // The window's logic, asking elevation (none: nullptr).
+    void Begin(Elevation* elevation)
     {
-        RegistryTest::TearDown();
-        SetElevation(nullptr);
+        logic.emplace(elevation);
+        recorder.logic = &*logic;
     }
     void Store(const std::optional<StoredValue>& value)
     {
@@ -121,12 +126,13 @@ protected:
     std::optional<StoredValue> Stored() const { return registry.Get(kKey, kName); }
     void Load()
     {
-        ApplyStoredSelection(recorder);
+        logic->ApplyStoredSelection(recorder);
         log.clear();
     }
 
     Recorder recorder;
     Log& log = recorder.log;
+    std::optional<HardwareSelection> logic;
 };
 
 Log Concat(std::initializer_list<Log> parts)
@@ -185,7 +191,7 @@ TEST_F(SelectionLogic, ApplyStoredSelection_ReadsOnceAndShowsTheState)
         Store(c.stored);
         registry.setStatus = c.setStatus;
         recorder.virtualized = true;
-        ApplyStoredSelection(recorder);
+        logic->ApplyStoredSelection(recorder);
         EXPECT_EQ(log, Concat({c.read, c.shows}));
         EXPECT_EQ(Stored(), c.after ? c.after : c.stored);
     }
@@ -250,7 +256,8 @@ TEST_F(SelectionLogic, UserSelection_StoredOrPutBackAndExplained)
         recorder.virtualizationAllowed = c.token == Token::StandardUnderUac || c.token == Token::StandardPolicyDenies ||
                                          c.token == Token::Virtualized;
         recorder.policyDenies = c.token == Token::LimitedPolicyDenies || c.token == Token::StandardPolicyDenies;
-        SetElevation(c.token == Token::None ? nullptr : &recorder);
+        if (c.token == Token::None)
+            Begin(nullptr);
         Load();
         const auto before = recorder.selected;
         registry.setStatus = c.setStatus;
