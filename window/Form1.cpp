@@ -3,6 +3,7 @@
 #include <string>
 
 #include "platform/Banner.h"
+#include "platform/ErrorText.h"
 #include "platform/SystemLibrary.h"
 #include "resources/resource.h"
 
@@ -120,21 +121,6 @@ ControlId IdOf(Option option)
 bool IsUsable(HWND control)
 {
     return control && IsWindowVisible(control) && IsWindowEnabled(control);
-}
-
-std::wstring SystemErrorText(std::int32_t status)
-{
-    wchar_t text[512] = {};
-    const DWORD length = FormatMessageW(FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS, nullptr,
-                                        static_cast<DWORD>(status), 0, text, ARRAYSIZE(text), nullptr);
-    std::wstring message(text, length);
-    while (!message.empty() && (message.back() == L'\n' || message.back() == L'\r' || message.back() == L' '))
-        message.pop_back();
-    if (message.empty()) {
-        wsprintfW(text, L"Error %d.", status);
-        message = text;
-    }
-    return message;
 }
 
 void InitCommonControlsOf(HMODULE commonControls)
@@ -367,12 +353,11 @@ bool Form1::PreTranslateMessage(const MSG& message)
 
 void Form1::MoveFocus(bool backwards)
 {
-    std::array<HWND, kControls.size()> stops{};
+    std::array<HWND, kTabOrder.size()> stops{};
     std::size_t count = 0;
-    for (const ControlPlace& place : kControls) {
-        const HWND control = Control(place.id);
-        if ((place.kind == ControlKind::Option || place.kind == ControlKind::PushButton) && IsUsable(control))
-            stops[count++] = control;
+    for (const ControlId id : kTabOrder) {
+        if (IsUsable(Control(id)))
+            stops[count++] = Control(id);
     }
     if (count == 0)
         return;

@@ -29,17 +29,23 @@ inline constexpr std::wstring_view kFormCaption = L"Quorlin v.0.1";
 inline constexpr int kClientWidthTwips = 4095;
 inline constexpr int kClientHeightTwips = 3405;
 
-// In tab order, which is also the order of creation. Label1 is wider than the
-// client area on purpose: the window clips it at its right edge. Option3 reaches the
-// client area's right edge, where nothing stands beside it, because its longer
-// caption does not fit the width of the other two options at every resolution.
+// In the order of creation, which is the order in which assistive technology walks
+// the window (its children's z-order): as they stand on the screen, top to bottom and
+// left to right. Label1 is wider than the client area on purpose: the window clips
+// it at its right edge. Option3 reaches the client area's right edge, where nothing
+// stands beside it, because its longer caption does not fit the width of the other
+// two options at every resolution.
 inline constexpr std::array<ControlPlace, 7> kControls{{
-    {ControlId::Option1, ControlKind::Option, L"Enable GeForce PhysX", 360, 600, 3615, 255},
     {ControlId::Label1, ControlKind::Label, L"GeForce PhysX settings:", 120, 120, 4335, 255},
+    {ControlId::Option1, ControlKind::Option, L"Enable GeForce PhysX", 360, 600, 3615, 255},
     {ControlId::Option2, ControlKind::Option, L"Disable GeForce PhysX (runs on CPU)", 360, 960, 3615, 255},
-    {ControlId::Command1, ControlKind::PushButton, L"Close", 2280, 1800, 1695, 375},
     {ControlId::Option3, ControlKind::Option, L"Not detected (probably NV PhysX not installed)", 360, 1320, 3735, 255},
     {ControlId::Label2, ControlKind::CentredLabel, L"Made by the\r\nQuorlin project", 120, 1800, 1935, 495},
+    {ControlId::Command1, ControlKind::PushButton, L"Close", 2280, 1800, 1695, 375},
     {ControlId::Image1, ControlKind::Picture, L"", 120, 2400, 3840, 900},
 }};
 static_assert(IndexOf(ControlId::Image1) + 1 == kControls.size(), "one place per id, the ids in a row");
+
+// The focus order: the controls that can take the focus, by tab index. Tab passes
+// over any of them that is hidden or disabled, as the status option Option3 always is.
+inline constexpr std::array kTabOrder{ControlId::Option1, ControlId::Option2, ControlId::Command1, ControlId::Option3};

@@ -29,7 +29,7 @@ from harness import TestDesktop, run_tests
 REG_SZ, REG_DWORD = 1, 4
 KEY_SET_VALUE, KEY_QUERY_VALUE = 0x2, 0x1
 OPTIONS = ("102", "103", "104")
-OPTION1, OPTION2, OPTION3, LABEL2, CLOSE, IMAGE1 = "102", "103", "104", "105", "106", "107"
+LABEL1, OPTION1, OPTION2, OPTION3, LABEL2, CLOSE, IMAGE1 = "101", "102", "103", "104", "105", "106", "107"
 NOT_DETECTED = "Not detected (probably NV PhysX not installed)"
 CUSTOM = "Custom (probably AGEIA PhysX HW)"
 # As the program stores them: REG_SZ with the terminator, 4 bytes.
@@ -37,7 +37,7 @@ GPU, CPU = (REG_SZ, b"GPU\0"), (REG_SZ, b"CPU\0")
 # The controls in twips: id: class, caption (None: checked apart), left, top, width,
 # height, style bits (mask, value).
 LAYOUT = {
-    "101": ("Static", "GeForce PhysX settings:", (120, 120, 4335, 255), (0x1F, 0x0)),  # SS_LEFT
+    LABEL1: ("Static", "GeForce PhysX settings:", (120, 120, 4335, 255), (0x1F, 0x0)),  # SS_LEFT
     OPTION1: ("Button", "Enable GeForce PhysX", (360, 600, 3615, 255), (0x0F, 0x4)),  # BS_RADIOBUTTON
     OPTION2: ("Button", "Disable GeForce PhysX (runs on CPU)", (360, 960, 3615, 255), (0x0F, 0x4)),
     OPTION3: ("Button", None, (360, 1320, 3735, 255), (0x0F, 0x4)),
@@ -229,7 +229,8 @@ class QuorlinTest(unittest.TestCase):
         desktop.driver("reg-deny", KEY_SET_VALUE)
         self.click(state, OPTION2)
         shown = desktop.wait_for(lambda s: s["message"], "a message box owned by the window")
-        self.assertRegex(shown["message"], re.compile(r"access (is )?denied", re.IGNORECASE))
+        # The system's text for the refusal, without the line break it comes with.
+        self.assertRegex(shown["message"], re.compile(r"not saved: access (is )?denied\.\n\n", re.IGNORECASE))
         self.assertEqual(checks(shown), (1, 0, 0), "the refused choice is put back")
         return shown, set(shown["message"].splitlines()) & {"OK", "&Yes", "&No"}
 
@@ -267,6 +268,49 @@ class QuorlinTest(unittest.TestCase):
             restarted = desktop.wait_for(lambda s: s["pid"] != shown["pid"] and s["focus"], "a new Quorlin", 30)
             self.assertEqual(checks(restarted), (1, 0, 0))
 
+    def test_error_code_without_system_text_reads_as_its_number(self):
+        # Bit 29 marks applications' own codes: the system has a text for none of them.
+        self.assertEqual(desktop.driver("error-text", 0x20000001), {"text": "Error 536870913."})
+
+    def test_screen_reader_hears_the_controls_in_the_order_on_the_screen(self):
+        # Assistive technology walks the children in z-order, naming each by its
+        # caption; the greyed status option is unavailable. (Wine's roles are generic.)
+        heard = [
+            # id, accessible name, unavailable
+            (LABEL1, "GeForce PhysX settings:", 0),
+            (OPTION1, "Enable GeForce PhysX", 0),
+            (OPTION2, "Disable GeForce PhysX (runs on CPU)", 0),
+            (OPTION3, NOT_DETECTED, 1),
+            (LABEL2, "Made by the\r\nQuorlin project", 0),
+            (CLOSE, "Close", 0),
+            (IMAGE1, None, 0),
+        ]
+        self.start()
+        self.assertEqual([(str(c["id"]), c["name"], c["unavailable"]) for c in desktop.driver("accessible")], heard)
+
+    def test_uac_policy_read_from_the_registry(self):
+        # Quorlin's own read of the policy for standard users' elevation prompts,
+        # planted in the 64-bit view, which the system's consent service reads: only a
+        # REG_DWORD of 0 ("Automatically deny elevation requests") denies.
+        key = r"HKLM\Software\Microsoft\Windows\CurrentVersion\Policies\System"
+        value = ("/v", "ConsentPromptBehaviorUser", "/f", "/reg:64")
+        cases = [
+            # planted (None: missing), denies
+            (("REG_DWORD", "0"), 1),
+            (("REG_DWORD", "1"), 0),  # prompt for credentials on the secure desktop
+            (("REG_DWORD", "3"), 0),  # prompt for credentials, the default
+            (None, 0),
+            (("REG_SZ", "0"), 0),
+            (("REG_BINARY", "00000000"), 0),  # four zero bytes, but no number
+        ]
+        self.addCleanup(desktop.x, desktop.loader, "reg", "delete", key, *value)
+        for planted, denies in cases:
+            with self.subTest(planted=planted):
+                desktop.x(desktop.loader, "reg", "delete", key, *value)
+                if planted:
+                    desktop.x(desktop.loader, "reg", "add", key, *value, "/t", planted[0], "/d", planted[1])
+                self.assertEqual(desktop.driver("policy"), {"denies": denies})
+
     def test_planted_libraries_are_not_loaded(self):
         (scratch := desktop.scratch / "planting").mkdir()
         planted = [Path(shutil.copy(dll, scratch)).name.lower() for dll in sorted(Path(options.planted).glob("*.dll"))]
@@ -285,11 +329,12 @@ class QuorlinTest(unittest.TestCase):
 
         log = scratch / "wine.log"
         with log.open("w") as stderr:
-            self.start(GPU, exe=program, env=dict(env, WINEDEBUG="-all,+loaddll"), stderr=stderr)
+            pid = self.start(GPU, exe=program, env=dict(env, WINEDEBUG="-all,+pid,+loaddll"), stderr=stderr)["pid"]
             desktop.end_program()
         self.assertEqual(markers(), [], "quorlin.exe loads no planted copy")
-        # And it did load the libraries, from the system directory.
-        trace = log.read_text(errors="replace").lower()
+        # And it did load the libraries, from the system directory. (Its loads only:
+        # the driver that starts it loads libraries of its own.)
+        trace = "\n".join(re.findall(rf"^{pid:04x}:.*$", log.read_text(errors="replace"), re.M)).lower()
         for dll in planted:
             paths = [path for path in re.findall(r'loaded l"([^"]+)"', trace) if path.endswith("\\" + dll)]
             self.assertTrue(paths and all(path.startswith("c:\\\\windows\\\\system32\\\\") for path in paths), paths)

@@ -1,17 +1,27 @@
 // quorlin_test_driver: the end-to-end tests' window driver. Besides the verbs of
 // tools/DriverVerbs.h it starts the program non-elevated, makes its key refuse
-// rights, reads the stored value back, and reports the focus and any message box:
+// rights, reads the stored value back, reports the focus, any message box and what
+// a screen reader hears, and asks the program's own platform code for its answers:
 //
 //   run limited EXE   start EXE with the non-elevated half of this process's token,
 //                     as a program double-clicked by an administrator under UAC gets it
 //   state             as the shared verb, plus "focus" (the id of the form's control
 //                     that has it, or 0) and "message" (any message box the form owns)
+//   accessible        the form's children in the order assistive technology walks
+//                     them, each with its id, accessible name and unavailable state
 //   reg-deny MASK     the key (created if missing) refuses these rights to Everyone
 //   reg-get FILE      the stored type; the bytes, as the ANSI functions see them, go to FILE
+//   policy            whether Quorlin reads the UAC policy as denying standard users
+//                     elevation
+//   error-text CODE   the text Quorlin shows for a Win32 error code
+
+#include <oleacc.h>
 
 #include <cstdlib>
 #include <fstream>
 
+#include "platform/ErrorText.h"
+#include "platform/ProcessToken.h"
 #include "tools/DriverVerbs.h"
 
 namespace {
@@ -76,6 +86,37 @@ int State()
                          FocusedControl(form), MessageBoxTexts(form).c_str());
 }
 
+inline void ReleaseObject(IAccessible* object) noexcept { object->Release(); }
+inline void FreeString(BSTR text) noexcept { SysFreeString(text); }
+using unique_accessible = unique_any<IAccessible*, ReleaseObject>;
+using unique_bstr = unique_any<BSTR, FreeString>;
+
+// The order assistive technology walks a window in is its children's z-order; each
+// child's client object gives the name and state a screen reader announces.
+int Accessible()
+{
+    const HWND form = driver::FindForm();
+    if (!form || FAILED(CoInitialize(nullptr)))
+        return driver::Print(false, "{\"error\":\"no window\"}");
+    std::string children;
+    for (HWND child = GetWindow(form, GW_CHILD); child; child = GetWindow(child, GW_HWNDNEXT)) {
+        unique_accessible object;
+        unique_bstr name;
+        VARIANT state{};
+        VARIANT self{};
+        self.vt = VT_I4;
+        self.lVal = CHILDID_SELF;
+        if (FAILED(AccessibleObjectFromWindow(child, OBJID_CLIENT, IID_IAccessible,
+                                              reinterpret_cast<void**>(object.put()))) ||
+            FAILED(object.get()->get_accName(self, name.put())) || FAILED(object.get()->get_accState(self, &state)))
+            return driver::Print(false, "{\"error\":\"no accessible object\",\"id\":%d}", GetDlgCtrlID(child));
+        children += (children.empty() ? "" : ",") + std::string("{\"id\":") + std::to_string(GetDlgCtrlID(child)) +
+                    ",\"name\":" + (name ? driver::Quote(name.get()) : "null") +
+                    ",\"unavailable\":" + std::to_string((state.lVal & STATE_SYSTEM_UNAVAILABLE) != 0) + "}";
+    }
+    return driver::Print(true, "[%s]", children.c_str());
+}
+
 int RegGet(const wchar_t* file)
 {
     unique_hkey key;
@@ -106,6 +147,14 @@ std::optional<int> TestVerb(const driver::Command& command)
             driver::DenyOnKey(wcstoul(command.args[0], nullptr, 0), driver::KeyOpening::CreateIfMissing));
     if (command.verb == L"reg-get" && count == 1)
         return RegGet(command.args[0]);
+    if (command.verb == L"accessible" && count == 0)
+        return Accessible();
+    if (command.verb == L"policy" && count == 0)
+        return driver::Print(true, "{\"denies\":%d}", ProcessToken().DeniesStandardUsersElevation());
+    if (command.verb == L"error-text" && count == 1)
+        return driver::Print(true, "{\"text\":%s}",
+                             driver::Quote(SystemErrorText(static_cast<std::int32_t>(wcstoul(command.args[0], nullptr, 0))))
+                                 .c_str());
     return std::nullopt;
 }
 
@@ -114,6 +163,7 @@ std::optional<int> TestVerb(const driver::Command& command)
 int wmain(int argc, wchar_t** argv)
 {
     return driver::Main(argc, argv, TestVerb,
-                        "usage: quorlin_test_driver run [limited] EXE | hold | state | close | kill\n"
-                        "       | reg-put TYPE FILE | reg-get FILE | reg-deny MASK | reg-clear\n");
+                        "usage: quorlin_test_driver run [limited] EXE | hold | state | accessible | close | kill\n"
+                        "       | reg-put TYPE FILE | reg-get FILE | reg-deny MASK | reg-clear | policy\n"
+                        "       | error-text CODE\n");
 }
