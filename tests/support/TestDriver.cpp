@@ -96,8 +96,9 @@ using unique_bstr = unique_any<BSTR, FreeString>;
 int Accessible()
 {
     const HWND form = driver::FindForm();
-    if (!form || FAILED(CoInitialize(nullptr)))
+    if (!form)
         return driver::Print(false, "{\"error\":\"no window\"}");
+    CoInitialize(nullptr);
     std::string children;
     for (HWND child = GetWindow(form, GW_CHILD); child; child = GetWindow(child, GW_HWNDNEXT)) {
         unique_accessible object;
@@ -151,10 +152,10 @@ std::optional<int> TestVerb(const driver::Command& command)
         return Accessible();
     if (command.verb == L"policy" && count == 0)
         return driver::Print(true, "{\"denies\":%d}", ProcessToken().DeniesStandardUsersElevation());
-    if (command.verb == L"error-text" && count == 1)
-        return driver::Print(true, "{\"text\":%s}",
-                             driver::Quote(SystemErrorText(static_cast<std::int32_t>(wcstoul(command.args[0], nullptr, 0))))
-                                 .c_str());
+    if (command.verb == L"error-text" && count == 1) {
+        const auto status = static_cast<std::int32_t>(wcstoul(command.args[0], nullptr, 0));
+        return driver::Print(true, "{\"text\":%s}", driver::Quote(SystemErrorText(status)).c_str());
+    }
     return std::nullopt;
 }
 
