@@ -1,7 +1,8 @@
 #pragma once
 // The program's only window: two labels, three option buttons, Close and a banner.
-// It implements OptionGroup on its option buttons and Conversation with message
-// boxes of its own, and turns the user's input into calls of the selection logic.
+// It owns the selection logic, implements OptionGroup on its option buttons and
+// Conversation with message boxes of its own, and turns the user's input into calls
+// of that logic.
 
 #include <windows.h>
 

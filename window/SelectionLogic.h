@@ -80,8 +80,8 @@ protected:
 };
 
 // The selection logic of one window. It remembers which option shows what is
-// stored, and asks the process's standing (Elevation) only when a write the user
-// started is refused.
+// stored, and goes to Elevation for the process's standing: to turn virtualisation
+// off before the read, and to tell the user why a choice went astray.
 class HardwareSelection {
 public:
     // The window passes the real token and shell; without one (nullptr), nothing is
