@@ -92,7 +92,10 @@ using unique_accessible = unique_any<IAccessible*, ReleaseObject>;
 using unique_bstr = unique_any<BSTR, FreeString>;
 
 // The order assistive technology walks a window in is its children's z-order; each
-// child's client object gives the name and state a screen reader announces.
+// child's client object gives the name and state a screen reader announces. The
+// interface's id comes from the header: MinGW-w64's x86_64 import library for oleacc
+// exports IID_IAccessible as a jump thunk, so a program linked against it would read
+// the thunk's code as the GUID.
 int Accessible()
 {
     const HWND form = driver::FindForm();
@@ -107,7 +110,7 @@ int Accessible()
         VARIANT self{};
         self.vt = VT_I4;
         self.lVal = CHILDID_SELF;
-        if (FAILED(AccessibleObjectFromWindow(child, OBJID_CLIENT, IID_IAccessible,
+        if (FAILED(AccessibleObjectFromWindow(child, OBJID_CLIENT, __uuidof(IAccessible),
                                               reinterpret_cast<void**>(object.put()))) ||
             FAILED(object.get()->get_accName(self, name.put())) || FAILED(object.get()->get_accState(self, &state)))
             return driver::Print(false, "{\"error\":\"no accessible object\",\"id\":%d}", GetDlgCtrlID(child));
