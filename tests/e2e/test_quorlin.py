@@ -1,8 +1,9 @@
 # End-to-end tests of quorlin.exe: the real program under Wine, driven with real mouse
 # and keyboard input on a private X display, its window read back and its registry
-# value planted and checked by quorlin_test_driver.exe. Besides the window: refused
-# writes with and without elevation, hostile registry contents, DLLs planted beside
-# it, and its call for display awareness.
+# value planted and checked by quorlin_test_driver.exe. Besides the window: what a
+# screen reader hears, refused writes with and without elevation and the system's
+# error texts, the UAC policy as Quorlin reads it, hostile registry contents, DLLs
+# planted beside it, and its call for display awareness.
 #
 #     PYTHONPATH=tools test_quorlin.py --exe quorlin.exe --driver quorlin_test_driver.exe
 #                     --control imports_planted.exe --planted DIR [--dpi N] [unittest options]

@@ -1,7 +1,7 @@
 // A fresh HardwareSelection per case, driven through a recording OptionGroup,
-// Conversation and Elevation, with the in-memory registry below them. All write what is asked of
-// them to one log, in the tests' own words (captions are plain ASCII), so that a
-// test sees the order of everything and the nesting of the click handlers.
+// Conversation and Elevation, with the in-memory registry below them. All write what
+// is asked of them to one log, in the tests' own words (captions are plain ASCII), so
+// that a test sees the order of everything and the nesting of the click handlers.
 
 #include <gtest/gtest.h>
 
