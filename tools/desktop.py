@@ -23,10 +23,18 @@ import pefile
 
 ROOT = Path(__file__).resolve().parents[1]
 SIZE = (800, 600)
+WINE64 = "/usr/lib/wine/wine64"
 
 
 def pe_bits(path):
     return 64 if pefile.PE(path, fast_load=True).FILE_HEADER.Machine == 0x8664 else 32
+
+
+# The major version of the Wine installed: 8 on Debian 12, 10 on Debian 13.
+def wine_version():
+    loader = next(path for path in (WINE64, "/usr/lib/wine/wine") if os.path.exists(path))
+    return int(re.match(r"wine-(\d+)", subprocess.run([loader, "--version"], capture_output=True, text=True,
+                                                      check=True).stdout)[1])
 
 
 # The path as a Windows program sees it: drive Z: is the Unix root.
@@ -50,7 +58,7 @@ class Desktop:
         self.exe, self.driver_exe, self.dpi = exe, str(Path(driver).resolve()), dpi
         # The driver must match the program's bitness to see its registry view.
         assert pe_bits(exe) == pe_bits(driver), "quorlin.exe and the driver differ in bitness"
-        self.loader = "/usr/lib/wine/wine64" if pe_bits(exe) == 64 else "/usr/lib/wine/wine"
+        self.loader = WINE64 if pe_bits(exe) == 64 else "/usr/lib/wine/wine"
         self.name = f"Quorlin{os.getpid()}"
         self.program, self.started = None, []
         self.scratch = Path(tempfile.mkdtemp(prefix="quorlin-e2e-"))
@@ -73,9 +81,13 @@ class Desktop:
         with os.fdopen(read) as pipe:
             self.env["DISPLAY"] = ":" + pipe.readline().strip()
         # Run by its Windows path, explorer is this very process (by name, Wine runs
-        # it through start.exe, which would keep our pid).
-        self.spawn([self.loader, r"C:\windows\system32\explorer.exe", "/desktop=%s,%dx%d" % (self.name, *SIZE)])
-        desktop = until(lambda: self.x("xdotool", "search", "--name", f"^{self.name} - Wine desktop$").split(),
+        # it through start.exe, which would keep our pid). The desktop is the 64-bit
+        # explorer whatever the program's bitness, as on 64-bit Windows: Wine 10's
+        # 32-bit one draws a named desktop black and does not pass it the focus.
+        self.spawn([WINE64 if os.path.exists(WINE64) else self.loader, r"C:\windows\system32\explorer.exe",
+                    "/desktop=%s,%dx%d" % (self.name, *SIZE)])
+        desktop = until(lambda: self.x("xdotool", "search", "--name", f"^{self.name} - Wine desktop$",
+                                       check=False).split(),  # exit 1 until it shows
                         "the Wine desktop", 30)[0]
         geometry = self.x("xwininfo", "-id", desktop)
         self.offset = tuple(int(re.search(rf"Absolute upper-left {axis}:\s+(-?\d+)", geometry)[1]) for axis in "XY")
@@ -96,8 +108,14 @@ class Desktop:
                 process.wait()
         shutil.rmtree(self.scratch, ignore_errors=True)
 
-    def x(self, *args):
-        return subprocess.run(args, env=self.env, capture_output=True, text=True).stdout
+    # Runs a command on this desktop and returns its output. A command that fails
+    # fails the step that ran it, with its output, unless that step expects the
+    # failure and says so with check=False.
+    def x(self, *args, check=True):
+        done = subprocess.run(args, env=self.env, capture_output=True, text=True)
+        if check and done.returncode:
+            raise RuntimeError(f"{' '.join(map(str, args))}: exit {done.returncode}: {done.stdout}{done.stderr}")
+        return done.stdout
 
     def driver(self, *args, check=True):
         done = subprocess.run([self.loader, self.driver_exe, *map(str, args)], env=self.env, capture_output=True,

@@ -10,9 +10,11 @@ from desktop import ROOT, Desktop, pe_bits, windows_path
 
 
 class TestDesktop(Desktop):
-    # As Desktop.launch; non-elevated when limited.
-    def launch(self, exe=None, env=None, stderr=subprocess.DEVNULL, limited=False):
-        return super().launch(exe, env, stderr, run=("run", "limited") if limited else ("run",))
+    # As Desktop.launch; with TOKEN "limited" or "elevated", the program gets an
+    # administrator's token of that standing, whatever token Wine gives the driver
+    # (None: the driver's own).
+    def launch(self, exe=None, env=None, stderr=subprocess.DEVNULL, token=None):
+        return super().launch(exe, env, stderr, run=("run", token) if token else ("run",))
 
     # (type, bytes) of the value, or None when it cannot be read.
     def stored(self):
@@ -31,6 +33,12 @@ def run_tests(desktop, argv):
 
     try:
         desktop.start()
-        return 0 if unittest.main(module="__main__", argv=argv, exit=False, verbosity=2).result.wasSuccessful() else 1
+        result = unittest.main(module="__main__", argv=argv, exit=False, verbosity=2).result
+        # unittest calls a run of no test at all a success: a selection that matches
+        # nothing must not pass for one that tested something.
+        if not result.testsRun:
+            print(f"{Path(argv[0]).name}: no test ran", file=sys.stderr)
+            return 1
+        return 0 if result.wasSuccessful() else 1
     finally:
         desktop.stop()

@@ -3,10 +3,13 @@
 // rights, reads the stored value back, reports the focus, any message box and what
 // a screen reader hears, and asks the program's own platform code for its answers:
 //
-//   run limited EXE   start EXE with the non-elevated half of this process's token,
-//                     as a program double-clicked by an administrator under UAC gets it
+//   run limited EXE   start EXE with a limited administrator's token, as a program
+//                     double-clicked by an administrator under UAC gets it
+//   run elevated EXE  start EXE with the elevated administrator's token, as "Run as
+//                     administrator" gives it
 //   state             as the shared verb, plus "focus" (the id of the form's control
-//                     that has it, or 0) and "message" (any message box the form owns)
+//                     that has it, or 0), "message" (any message box the form owns)
+//                     and "token" (the program's token: elevated, elevation type)
 //   accessible        the form's children in the order assistive technology walks
 //                     them, each with its id, accessible name and unavailable state
 //   reg-deny MASK     the key (created if missing) refuses these rights to Everyone
@@ -26,8 +29,10 @@
 
 namespace {
 
-// The limited token linked to this process's elevated one, as a primary token.
-unique_handle LimitedToken()
+// The other half of this process's split token (the limited one of an elevated
+// administrator, the elevated one of a limited administrator), as a primary token;
+// empty where there is none, as for a token of the default type.
+unique_handle LinkedToken()
 {
     unique_handle own;
     if (!OpenProcessToken(GetCurrentProcess(), TOKEN_QUERY, own.put()))
@@ -44,12 +49,38 @@ unique_handle LimitedToken()
     return primary;
 }
 
-int RunLimited(const wchar_t* program, wchar_t* desktop)
+enum class Standing { Limited, Elevated };
+
+// Starts PROGRAM with a token of that standing, whichever this process has: its own
+// when it already stands so (Wine 8 starts every program elevated, Wine 10 one
+// started directly as a limited administrator), else the linked one.
+int RunAs(Standing wanted, const wchar_t* program, wchar_t* desktop)
 {
-    const unique_handle token = LimitedToken();
+    ProcessToken own;
+    const bool ownFits = wanted == Standing::Elevated ? own.IsElevated() : own.IsLimitedAdministrator();
+    if (ownFits)
+        return driver::Run(program, nullptr, desktop);
+    const unique_handle token = LinkedToken();
     if (!token)
-        return driver::Print(false, "{\"error\":\"no limited token\"}");
+        return driver::Print(false, "{\"error\":\"no linked token\"}");
     return driver::Run(program, token.get(), desktop);
+}
+
+// The token the window's process runs with: whether it is elevated, and its
+// elevation type (1 default, 2 full, 3 limited; 0 when it cannot be read).
+std::string TokenOf(HWND form)
+{
+    const unique_handle process{OpenProcess(PROCESS_QUERY_LIMITED_INFORMATION, FALSE, driver::ProcessOf(form))};
+    unique_handle token;
+    TOKEN_ELEVATION elevation{};
+    DWORD type = 0;
+    DWORD size = 0;
+    if (process && OpenProcessToken(process.get(), TOKEN_QUERY, token.put())) {
+        GetTokenInformation(token.get(), TokenElevation, &elevation, sizeof elevation, &size);
+        GetTokenInformation(token.get(), TokenElevationType, &type, sizeof type, &size);
+    }
+    return "{\"elevated\":" + std::to_string(elevation.TokenIsElevated != 0) + ",\"type\":" + std::to_string(type) +
+           "}";
 }
 
 // The id of the form's control that has the keyboard focus, or 0. The focus belongs
@@ -82,8 +113,8 @@ int State()
     const HWND form = driver::FindForm();
     if (!form)
         return driver::Print(false, "{\"error\":\"no window\"}");
-    return driver::Print(true, "{%s,\"focus\":%d,\"message\":%s}", driver::StateMembers(form).c_str(),
-                         FocusedControl(form), MessageBoxTexts(form).c_str());
+    return driver::Print(true, "{%s,\"focus\":%d,\"message\":%s,\"token\":%s}", driver::StateMembers(form).c_str(),
+                         FocusedControl(form), MessageBoxTexts(form).c_str(), TokenOf(form).c_str());
 }
 
 inline void ReleaseObject(IAccessible* object) noexcept { object->Release(); }
@@ -143,7 +174,9 @@ std::optional<int> TestVerb(const driver::Command& command)
 {
     const size_t count = command.args.size();
     if (command.verb == L"run" && count == 2 && command.args[0] == std::wstring_view(L"limited"))
-        return RunLimited(command.args[1], command.desktop);
+        return RunAs(Standing::Limited, command.args[1], command.desktop);
+    if (command.verb == L"run" && count == 2 && command.args[0] == std::wstring_view(L"elevated"))
+        return RunAs(Standing::Elevated, command.args[1], command.desktop);
     if (command.verb == L"state" && count == 0)
         return State();
     if (command.verb == L"reg-deny" && count == 1)
@@ -167,7 +200,7 @@ std::optional<int> TestVerb(const driver::Command& command)
 int wmain(int argc, wchar_t** argv)
 {
     return driver::Main(argc, argv, TestVerb,
-                        "usage: quorlin_test_driver run [limited] EXE | hold | state | accessible | close | kill\n"
+                        "usage: quorlin_test_driver run [limited | elevated] EXE | hold | state | accessible | close | kill\n"
                         "       | reg-put TYPE FILE | reg-get FILE | reg-deny MASK | reg-clear | policy\n"
                         "       | error-text CODE\n");
 }
