@@ -126,7 +126,8 @@ std::vector<std::uint8_t> DecodeBanner(std::span<const std::uint8_t> jpeg, int w
 {
     if (width <= 0 || height <= 0 || width > kMaxSide || height > kMaxSide)
         return {};
-    // The decoder itself refuses bytes that end before the end-of-image marker.
+    // The decoder checks the rest, each segment within the bytes given; some of its
+    // versions decode a file cut short in its scan, others refuse it.
     if (jpeg.size() > static_cast<std::size_t>(INT_MAX) || !HuffmanTablesFit(jpeg))
         return {};
     int sourceWidth = 0;

@@ -7,6 +7,8 @@
 #include <vector>
 
 // Decodes a JPEG and scales it to width x height by area averaging. Returns the
-// pixels top-down, four bytes each (blue, green, red, 255), rows packed; empty when
-// the bytes are not a whole JPEG or the size is not a picture's.
+// pixels top-down, four bytes each (blue, green, red, 255), rows packed: always the
+// whole width x height, or empty when the bytes cannot be decoded or the size is not
+// a picture's. Damaged bytes never read past the data; whether a damaged file still
+// decodes (a cut scan, say) is the decoder's to say.
 std::vector<std::uint8_t> DecodeBanner(std::span<const std::uint8_t> jpeg, int width, int height);
