@@ -3,11 +3,12 @@
 // awareness, keeps the DLL search to the system directory (nothing may be loaded
 // from the program's folder) with Quorlin's own code, loads the common controls
 // from there and initialises them, loads the program's icon at the system's two
-// icon sizes for its window class, creates the window and its seven controls with
-// their captions and the dialog font, decodes and scales the banner built into it
-// with Quorlin's own decoder and scaler, reads the stored choice with the registry
-// calls Quorlin makes and, for "GPU" or "CPU", writes it again, selects the
-// matching option and shows the window.
+// icon sizes for its window class, creates the window, reads the stored choice with
+// the registry calls Quorlin makes and, for "GPU" or "CPU", writes it again, creates
+// the seven controls with their captions and the dialog font (the status option
+// disabled, and hidden when a choice is stored), decodes and scales the banner built
+// into it with Quorlin's own decoder and scaler, selects the matching option and
+// shows the window.
 
 #include <windows.h>
 
@@ -18,6 +19,7 @@
 #include "platform/SystemLibrary.h"
 #include "resources/resource.h"
 #include "window/Form1Layout.h"
+#include "window/HardwareSetting.h"
 
 namespace {
 
@@ -35,10 +37,14 @@ int Pixels(int twips, int dpi)
     return MulDiv(twips, dpi, 1440);
 }
 
-DWORD StyleOf(ControlKind kind)
+// As Quorlin's window has them once its stored choice is applied: Option3, the status
+// option, is always disabled, and shows only while neither other option is selected.
+DWORD StyleOf(const ControlPlace& place, ControlId shown)
 {
+    if (place.id == ControlId::Option3)
+        return WS_CHILD | BS_RADIOBUTTON | WS_DISABLED | (shown == ControlId::Option3 ? WS_VISIBLE : 0);
     constexpr DWORD child = WS_CHILD | WS_VISIBLE;
-    switch (kind) {
+    switch (place.kind) {
     case ControlKind::Label: return child | SS_LEFT | SS_NOPREFIX;
     case ControlKind::CentredLabel: return child | SS_CENTER | SS_NOPREFIX;
     case ControlKind::Option: return child | BS_RADIOBUTTON;
@@ -58,8 +64,8 @@ unique_hicon Icon(HINSTANCE instance, int width, int height)
 // close of a read, then for "GPU" or "CPU" the create, store and close of a write.
 ControlId ReadAndRewriteChoice()
 {
-    constexpr char kKeyPath[] = "Software\\AGEIA Technologies";
-    constexpr char kValueName[] = "HwSelection";
+    constexpr const char* kKeyPath = kAnsi<kHardwareKeyPath>.data();
+    constexpr const char* kValueName = kAnsi<kHardwareValueName>.data();
     HKEY key = nullptr;
     RegOpenKeyA(HKEY_LOCAL_MACHINE, kKeyPath, &key);
     DWORD type = 0;
@@ -122,6 +128,7 @@ int WINAPI wWinMain(HINSTANCE instance, HINSTANCE, PWSTR, int showCommand)
                                         frame.bottom - frame.top, nullptr, nullptr, instance, nullptr);
     if (!window)
         return 1;
+    const ControlId shown = ReadAndRewriteChoice();
     LOGFONTW dialogFont{};
     dialogFont.lfHeight = -MulDiv(8, dpi, 72);
     dialogFont.lfCharSet = DEFAULT_CHARSET;
@@ -132,7 +139,7 @@ int WINAPI wWinMain(HINSTANCE instance, HINSTANCE, PWSTR, int showCommand)
     for (const ControlPlace& place : kControls) {
         const bool button = place.kind == ControlKind::Option || place.kind == ControlKind::PushButton;
         const HWND control = controls[IndexOf(place.id)] = CreateWindowExW(
-            0, button ? L"BUTTON" : L"STATIC", place.caption.data(), StyleOf(place.kind),
+            0, button ? L"BUTTON" : L"STATIC", place.caption.data(), StyleOf(place, shown),
             Pixels(place.left, dpi), Pixels(place.top, dpi), Pixels(place.width, dpi), Pixels(place.height, dpi),
             window, reinterpret_cast<HMENU>(static_cast<INT_PTR>(place.id)), instance, nullptr);
         SendMessageW(control, WM_SETFONT, font, FALSE);
@@ -142,7 +149,7 @@ int WINAPI wWinMain(HINSTANCE instance, HINSTANCE, PWSTR, int showCommand)
     GetClientRect(image, &picture);
     const unique_hbitmap banner = LoadBanner(instance, picture.right, picture.bottom);
     SendMessageW(image, STM_SETIMAGE, IMAGE_BITMAP, reinterpret_cast<LPARAM>(banner.get()));
-    SendMessageW(controls[IndexOf(ReadAndRewriteChoice())], BM_SETCHECK, BST_CHECKED, 0);
+    SendMessageW(controls[IndexOf(shown)], BM_SETCHECK, BST_CHECKED, 0);
     ShowWindow(window, showCommand);
 
     MSG message{};

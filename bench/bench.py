@@ -2,9 +2,9 @@
 """Start-up benchmark: quorlin.exe against two floor programs of the same toolchain,
 launched in turn under Wine on a private virtual display: the required-work floor
 (only what Quorlin's window must do before it shows) and the bare floor (one
-window). Plus the product's size and imports, the registry calls quorlin makes at
-start-up in each of its four states (counted from Wine's relay trace of the five
-registry functions), and a timeline of the libraries quorlin loads before its
+window). Plus the timed executable's size and imports, the registry calls quorlin
+makes at start-up in each of its four states (counted from Wine's relay trace of the
+five registry functions), and a timeline of the libraries quorlin loads before its
 window shows that the required-work floor does not. Prints the tables and writes
 them to build/bench/results.md."""
 
@@ -143,7 +143,7 @@ def relay_only(desktop, functions):
 
 def main():
     parser = argparse.ArgumentParser()
-    for name in ("exe", "driver", "required-floor", "floor", "launcher", "product"):
+    for name in ("exe", "driver", "required-floor", "floor", "launcher"):
         parser.add_argument("--" + name, required=True)
     parser.add_argument("--pairs", type=int, default=10)
     args = parser.parse_args()
@@ -164,9 +164,9 @@ def main():
         relay_only(desktop, None)
         desktop.stop()
 
-    product = Path(args.product)
-    size = product.stat().st_size
-    imports = sorted(entry.dll.decode().lower() for entry in pefile.PE(product).DIRECTORY_ENTRY_IMPORT)
+    exe = Path(args.exe)
+    size = exe.stat().st_size
+    imports = sorted(entry.dll.decode().lower() for entry in pefile.PE(exe).DIRECTORY_ENTRY_IMPORT)
     wine = subprocess.run([desktop.loader, "--version"], capture_output=True, text=True).stdout.strip()
     machine = f"{platform.node()} ({os.cpu_count()} cores, {platform.machine()}, Linux {platform.release()}, {wine})"
     rows = [
@@ -193,7 +193,7 @@ def main():
     table = ["| measure | result | note |", "|---|---|---|"] + [f"| {a} | {b} | {c} |" for a, b, c in rows]
 
     extra = [(library, at) for library, at in quorlin_loads.items()
-             if library not in floor_loads and library != product.name.lower()]
+             if library not in floor_loads and library != exe.name.lower()]
     table += ["", "Libraries quorlin.exe loads before its window is shown that the required-work floor does not "
               "(one traced launch of each; ms after the program's image is loaded; the trace slows both):", "",
               "| library | loaded at |", "|---|---|"]

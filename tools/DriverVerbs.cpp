@@ -151,7 +151,7 @@ DWORD ProcessOf(HWND window)
 
 HWND FindForm()
 {
-    return FindWindowW(kFormClass, nullptr);
+    return FindWindowW(kFormClassName, nullptr);
 }
 
 std::string StateMembers(HWND form)

@@ -18,12 +18,14 @@
 #include <string_view>
 
 #include "platform/Handle.h"
+#include "window/HardwareSetting.h"
 
 namespace driver {
 
-inline constexpr wchar_t kFormClass[] = L"QuorlinForm1";
-inline constexpr char kKeyPath[] = "Software\\AGEIA Technologies";
-inline constexpr char kValueName[] = "HwSelection";
+// The program's registry value, for the ANSI functions that the drivers plant and
+// read its bytes with, as the program's registry module does.
+inline constexpr const char* kKeyPath = kAnsi<kHardwareKeyPath>.data();
+inline constexpr const char* kValueName = kAnsi<kHardwareValueName>.data();
 
 // One command line: the verb, the arguments after it, and the desktop to start
 // programs on (nullptr: this process's own).

@@ -9,7 +9,6 @@
 
 namespace {
 
-constexpr wchar_t kClassName[] = L"QuorlinForm1";
 constexpr DWORD kFormStyle = WS_OVERLAPPEDWINDOW;
 
 constexpr std::wstring_view kNotSavedText = L"Your choice was not saved: {error}";
@@ -152,7 +151,7 @@ bool Form1::Create(HINSTANCE instance, int showCommand)
     windowClass.hIconSm = smallIcon_.get();
     windowClass.hCursor = LoadCursorW(nullptr, IDC_ARROW);
     windowClass.hbrBackground = reinterpret_cast<HBRUSH>(COLOR_BTNFACE + 1);
-    windowClass.lpszClassName = kClassName;
+    windowClass.lpszClassName = kFormClassName;
     if (!RegisterClassExW(&windowClass))
         return false;
 
@@ -162,7 +161,7 @@ bool Form1::Create(HINSTANCE instance, int showCommand)
     const int height = frame.bottom - frame.top;
     const int left = (GetSystemMetrics(SM_CXSCREEN) - width) / 2;
     const int top = (GetSystemMetrics(SM_CYSCREEN) - height) / 2;
-    if (!CreateWindowExW(0, kClassName, std::wstring(kFormCaption).c_str(), kFormStyle, left, top, width, height,
+    if (!CreateWindowExW(0, kFormClassName, std::wstring(kFormCaption).c_str(), kFormStyle, left, top, width, height,
                          nullptr, nullptr, instance, this))
         return false;
 

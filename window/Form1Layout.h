@@ -1,6 +1,6 @@
 #pragma once
-// The window's controls: ids, kinds, captions and places. Free of the Windows
-// headers so that the test driver can share it.
+// The window's class and its controls: ids, kinds, captions and places. Free of the
+// Windows headers so that the window drivers can share it.
 
 #include <array>
 #include <cstddef>
@@ -25,6 +25,8 @@ struct ControlPlace {
     int left, top, width, height;
 };
 
+// What the drivers find the window by.
+inline constexpr wchar_t kFormClassName[] = L"QuorlinForm1";
 inline constexpr std::wstring_view kFormCaption = L"Quorlin v.0.1";
 inline constexpr int kClientWidthTwips = 4095;
 inline constexpr int kClientHeightTwips = 3405;

@@ -9,11 +9,9 @@
 
 #include "platform/Elevation.h"
 #include "registry/basRegistry.h"
+#include "window/HardwareSetting.h"
 
-// Where the runtime keeps its choice, and the two texts it understands.
-inline constexpr std::uint32_t kHardwareRootKeyId = 0x80000002; // HKEY_LOCAL_MACHINE
-inline constexpr std::wstring_view kHardwareKeyPath = L"Software\\AGEIA Technologies";
-inline constexpr std::wstring_view kHardwareValueName = L"HwSelection";
+// The two texts the runtime understands.
 inline constexpr std::wstring_view kGpuText = L"GPU";
 inline constexpr std::wstring_view kCpuText = L"CPU";
 
