@@ -82,8 +82,8 @@ class Desktop:
             self.env["DISPLAY"] = ":" + pipe.readline().strip()
         # Run by its Windows path, explorer is this very process (by name, Wine runs
         # it through start.exe, which would keep our pid). The desktop is the 64-bit
-        # explorer whatever the program's bitness, as on 64-bit Windows: Wine 10's
-        # 32-bit one draws a named desktop black and does not pass it the focus.
+        # explorer whatever the program's bitness, as on 64-bit Windows, so that both
+        # paths test on the same desktop process.
         self.spawn([WINE64 if os.path.exists(WINE64) else self.loader, r"C:\windows\system32\explorer.exe",
                     "/desktop=%s,%dx%d" % (self.name, *SIZE)])
         desktop = until(lambda: self.x("xdotool", "search", "--name", f"^{self.name} - Wine desktop$",
