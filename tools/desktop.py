@@ -117,11 +117,18 @@ class Desktop:
             raise RuntimeError(f"{' '.join(map(str, args))}: exit {done.returncode}: {done.stdout}{done.stderr}")
         return done.stdout
 
+    # Runs one of the driver's verbs and returns the JSON line it printed. Every verb
+    # ends by printing one line, its failures too: a run that printed nothing did not
+    # get that far, and is tried once more.
     def driver(self, *args, check=True):
-        done = subprocess.run([self.loader, self.driver_exe, *map(str, args)], env=self.env, capture_output=True,
-                              text=True, timeout=60)
+        for _ in range(2):
+            done = subprocess.run([self.loader, self.driver_exe, *map(str, args)], env=self.env, capture_output=True,
+                                  text=True, timeout=60)
+            if done.stdout.strip():
+                break
         if check and done.returncode:
-            raise RuntimeError(f"{Path(self.driver_exe).name} {' '.join(map(str, args))}: exit {done.returncode}: {done.stdout}")
+            raise RuntimeError(f"{Path(self.driver_exe).name} {' '.join(map(str, args))}: exit {done.returncode}: "
+                               f"{done.stdout}{done.stderr}")
         return json.loads(done.stdout.splitlines()[-1]) if done.stdout.strip() else None
 
     def state(self):
