@@ -5,9 +5,11 @@
 // alone; another driver adds verbs of its own through Main's extension.
 //
 // Built with quorlin.exe's bitness, so that a driver sees the program's registry view.
-// A verb prints one JSON line and exits 0, or 1 on failure. Paths are Windows paths;
-// drive Z: is the Unix root. With QUORLIN_DESKTOP set, a driver works on that Wine
-// desktop instead of "Default".
+// A verb prints one JSON line and exits 0, or 1 on failure; but `run` exits with the
+// program's own exit code and prints a line only when it cannot start the program,
+// and `hold` prints nothing. A command line no verb takes prints the usage on standard
+// error and exits 2. Paths are Windows paths; drive Z: is the Unix root. With
+// QUORLIN_DESKTOP set, a driver works on that Wine desktop instead of "Default".
 
 #include <windows.h>
 

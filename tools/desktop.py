@@ -42,6 +42,11 @@ def windows_path(path):
     return "Z:" + str(Path(path).resolve()).replace("/", "\\")
 
 
+# What Wine's loader and server print when they cannot start a program at all. An
+# exception in the program ("wine: Unhandled page fault ...") is the program's own.
+WINE_FAILED_TO_START = re.compile(r"^wine(?:server)?: (?!Unhandled)", re.M)
+
+
 # Polls probe() every 50 ms until holds(what it returns); returns that, or raises
 # TimeoutError with the last thing it returned.
 def until(probe, what, timeout=10.0, holds=bool):
@@ -117,19 +122,24 @@ class Desktop:
             raise RuntimeError(f"{' '.join(map(str, args))}: exit {done.returncode}: {done.stdout}{done.stderr}")
         return done.stdout
 
-    # Runs one of the driver's verbs and returns the JSON line it printed. Every verb
-    # ends by printing one line, its failures too: a run that printed nothing did not
-    # get that far, and is tried once more.
+    # Runs one of the driver's verbs and returns the JSON line it printed. A run that
+    # Wine itself could not start (it printed nothing, and Wine's loader or server
+    # said why) is tried once more, and the first try is logged. Nothing else is
+    # retried: a driver that crashed, or failed in its own code, fails the step; nor
+    # is a verb that starts a program, which a second try would start twice.
     def driver(self, *args, check=True):
-        for _ in range(2):
-            done = subprocess.run([self.loader, self.driver_exe, *map(str, args)], env=self.env, capture_output=True,
-                                  text=True, timeout=60)
-            if done.stdout.strip():
-                break
+        command = [self.loader, self.driver_exe, *map(str, args)]
+        done = subprocess.run(command, env=self.env, capture_output=True, text=True, timeout=60)
+        if args[0] not in ("run", "hold") and not done.stdout.strip() and WINE_FAILED_TO_START.search(done.stderr):
+            print(f"{self.describe(args)}: Wine did not start it (exit {done.returncode}: {done.stderr.strip()}); "
+                  "trying once more", file=sys.stderr)
+            done = subprocess.run(command, env=self.env, capture_output=True, text=True, timeout=60)
         if check and done.returncode:
-            raise RuntimeError(f"{Path(self.driver_exe).name} {' '.join(map(str, args))}: exit {done.returncode}: "
-                               f"{done.stdout}{done.stderr}")
+            raise RuntimeError(f"{self.describe(args)}: exit {done.returncode}: {done.stdout}{done.stderr}")
         return json.loads(done.stdout.splitlines()[-1]) if done.stdout.strip() else None
+
+    def describe(self, args):
+        return f"{Path(self.driver_exe).name} {' '.join(map(str, args))}"
 
     def state(self):
         return self.driver("state")
@@ -140,12 +150,24 @@ class Desktop:
         self.driver("reg-put", value_type, windows_path(self.scratch / "planted"))
 
     # Starts quorlin.exe (or a copy of it, EXE) on the desktop and waits for its
-    # window; ENV adds to the environment, stderr takes Wine's output. RUN is the
-    # driver's verb and any options that precede the program.
-    def launch(self, exe=None, env=None, stderr=subprocess.DEVNULL, run=("run",)):
-        self.program = subprocess.Popen([self.loader, self.driver_exe, *run, windows_path(exe or self.exe)],
-                                        env=dict(self.env, **(env or {})), stdout=subprocess.DEVNULL, stderr=stderr)
-        return self.wait_for(lambda state: True, "the window", 30)
+    # window; ENV adds to the environment, STDERR (a file) takes Wine's output. RUN is
+    # the driver's verb and any options that precede the program. Should the driver
+    # end before the window shows (it could not start the program, or the program
+    # ended), that fails at once, with what the driver printed.
+    def launch(self, exe=None, env=None, stderr=None, run=("run",)):
+        args = (*run, windows_path(exe or self.exe))
+        output = self.scratch / "launch.out"
+        with output.open("w") as stdout:
+            self.program = subprocess.Popen([self.loader, self.driver_exe, *args], env=dict(self.env, **(env or {})),
+                                            stdout=stdout, stderr=stderr or subprocess.STDOUT)
+
+        def window():
+            if self.program.poll() is not None:
+                raise RuntimeError(f"{self.describe(args)}: exit {self.program.returncode} before the window showed: "
+                                   f"{output.read_text(errors='replace')}")
+            return self.driver("state", check=False) or {}
+
+        return until(window, "the window", 30, lambda state: "pid" in state)
 
     # The window's state once test(state) holds.
     def wait_for(self, test, what, timeout=5):

@@ -13,7 +13,7 @@ class TestDesktop(Desktop):
     # As Desktop.launch; with TOKEN "limited" or "elevated", the program gets an
     # administrator's token of that standing, whatever token Wine gives the driver
     # (None: the driver's own).
-    def launch(self, exe=None, env=None, stderr=subprocess.DEVNULL, token=None):
+    def launch(self, exe=None, env=None, stderr=None, token=None):
         return super().launch(exe, env, stderr, run=("run", token) if token else ("run",))
 
     # (type, bytes) of the value, or None when it cannot be read.

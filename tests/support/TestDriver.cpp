@@ -31,21 +31,27 @@ namespace {
 
 // The other half of this process's split token (the limited one of an elevated
 // administrator, the elevated one of a limited administrator), as a primary token;
-// empty where there is none, as for a token of the default type.
-unique_handle LinkedToken()
+// empty where there is none, as for a token of the default type, with the error in
+// `error`. Starting a program with it works under Wine; on Windows, CreateProcessAsUser
+// with a token that is not the caller's own wants privileges (to assign a primary
+// token) that an administrator's programs do not hold: a test driver's way under
+// Wine, not a way to run a program on Windows.
+unique_handle LinkedToken(DWORD& error)
 {
     unique_handle own;
-    if (!OpenProcessToken(GetCurrentProcess(), TOKEN_QUERY, own.put()))
-        return {};
     TOKEN_LINKED_TOKEN linked{};
     DWORD size = 0;
-    if (!GetTokenInformation(own.get(), TokenLinkedToken, &linked, sizeof linked, &size))
+    if (!OpenProcessToken(GetCurrentProcess(), TOKEN_QUERY, own.put()) ||
+        !GetTokenInformation(own.get(), TokenLinkedToken, &linked, sizeof linked, &size)) {
+        error = GetLastError();
         return {};
+    }
     // The linked token comes as an impersonation token; a process needs a primary one.
     const unique_handle impersonation{linked.LinkedToken};
     unique_handle primary;
-    DuplicateTokenEx(impersonation.get(), MAXIMUM_ALLOWED, nullptr, SecurityImpersonation, TokenPrimary,
-                     primary.put());
+    if (!DuplicateTokenEx(impersonation.get(), MAXIMUM_ALLOWED, nullptr, SecurityImpersonation, TokenPrimary,
+                          primary.put()))
+        error = GetLastError();
     return primary;
 }
 
@@ -60,14 +66,15 @@ int RunAs(Standing wanted, const wchar_t* program, wchar_t* desktop)
     const bool ownFits = wanted == Standing::Elevated ? own.IsElevated() : own.IsLimitedAdministrator();
     if (ownFits)
         return driver::Run(program, nullptr, desktop);
-    const unique_handle token = LinkedToken();
+    DWORD error = 0;
+    const unique_handle token = LinkedToken(error);
     if (!token)
-        return driver::Print(false, "{\"error\":\"no linked token\"}");
+        return driver::Print(false, "{\"error\":\"no linked token\",\"status\":%lu}", error);
     return driver::Run(program, token.get(), desktop);
 }
 
 // The token the window's process runs with: whether it is elevated, and its
-// elevation type (1 default, 2 full, 3 limited; 0 when it cannot be read).
+// elevation type (1 default, 2 full, 3 limited); where it cannot be read, the error.
 std::string TokenOf(HWND form)
 {
     const unique_handle process{OpenProcess(PROCESS_QUERY_LIMITED_INFORMATION, FALSE, driver::ProcessOf(form))};
@@ -75,10 +82,10 @@ std::string TokenOf(HWND form)
     TOKEN_ELEVATION elevation{};
     DWORD type = 0;
     DWORD size = 0;
-    if (process && OpenProcessToken(process.get(), TOKEN_QUERY, token.put())) {
-        GetTokenInformation(token.get(), TokenElevation, &elevation, sizeof elevation, &size);
-        GetTokenInformation(token.get(), TokenElevationType, &type, sizeof type, &size);
-    }
+    if (!process || !OpenProcessToken(process.get(), TOKEN_QUERY, token.put()) ||
+        !GetTokenInformation(token.get(), TokenElevation, &elevation, sizeof elevation, &size) ||
+        !GetTokenInformation(token.get(), TokenElevationType, &type, sizeof type, &size))
+        return "{\"error\":" + std::to_string(GetLastError()) + "}";
     return "{\"elevated\":" + std::to_string(elevation.TokenIsElevated != 0) + ",\"type\":" + std::to_string(type) +
            "}";
 }
