@@ -14,6 +14,7 @@
 
 import argparse
 import re
+import shlex
 import shutil
 import subprocess
 import sys
@@ -24,10 +25,11 @@ import pefile
 from PIL import Image, ImageChops, ImageStat
 
 from area_average import area_average
-from desktop import ROOT, SIZE, until, wine_version
+from desktop import ROOT, SIZE, WINE64, pe_bits, until, wine_version
 from harness import TestDesktop, run_tests
 
 REG_SZ, REG_DWORD = 1, 4
+NOT_FOUND = (2, 3)  # ERROR_FILE_NOT_FOUND, ERROR_PATH_NOT_FOUND
 KEY_SET_VALUE, KEY_QUERY_VALUE = 0x2, 0x1
 OPTIONS = ("102", "103", "104")
 LABEL1, OPTION1, OPTION2, OPTION3, LABEL2, CLOSE, IMAGE1 = "101", "102", "103", "104", "105", "106", "107"
@@ -52,6 +54,16 @@ LAYOUT = {
 
 desktop = options = None  # one desktop for the whole run, and the options, set up by main()
 WINE_VERSION = wine_version()
+
+
+# The README's lines for whoever sets the choice on many computers, split as the
+# command prompt splits them: "reg add ..." and "reg query ...".
+def readme_reg_line(verb):
+    lines = re.findall(rf"^ {{4}}(reg {verb} .*)$", (ROOT / "README.md").read_text(), re.M)
+    assert len(lines) == 1, f"the README has {len(lines)} 'reg {verb}' lines"
+    words = shlex.shlex(lines[0], posix=True)
+    words.whitespace_split, words.escape = True, ""  # a backslash is a path's, not an escape
+    return list(words)
 
 
 def checks(state):
@@ -239,10 +251,11 @@ class QuorlinTest(unittest.TestCase):
         self.assertEqual(checks(shown), (1, 0, 0), "the refused choice is put back")
         return shown, set(shown["message"].splitlines()) & {"OK", "&Yes", "&No"}
 
-    # Started with GPU stored and an administrator's token of that standing (which the
-    # window's process is checked to have), as refuse_a_click.
-    def refuse_a_click_with(self, token):
-        state = self.start(GPU, token=token)
+    # Started (from EXE, a copy of quorlin.exe) with GPU stored and an administrator's
+    # token of that standing (which the window's process is checked to have), as
+    # refuse_a_click.
+    def refuse_a_click_with(self, token, exe=None):
+        state = self.start(GPU, token=token, exe=exe)
         self.assertEqual(state["token"], TOKENS[token], "the token the program runs with")
         return self.refuse_a_click(state)
 
@@ -280,19 +293,63 @@ class QuorlinTest(unittest.TestCase):
         # Yes on the offer: the first Quorlin ends and a second one starts, showing
         # what is stored. Under Wine 10, as on Windows, "runas" elevates the second
         # one, which is then refused too, in the elevated wording, with nothing offered.
+        # Wine 8's "runas" passes on the caller's limited token, and there the test ends.
         shown, _ = self.refuse_a_click_with("limited")
         old = desktop.program
         desktop.key("Return")  # Yes, the default
         self.assertEqual(old.wait(timeout=30), 0, "the first Quorlin ends")
         restarted = desktop.wait_for(lambda s: s["pid"] != shown["pid"] and s["focus"], "a second Quorlin", 30)
         self.assertEqual(checks(restarted), (1, 0, 0))
-        if WINE_VERSION < 10:
-            self.skipTest(f"Wine {WINE_VERSION}'s runas starts the program with the caller's token: "
-                          "the elevated restart shows under Wine 10")
-        self.assertEqual(restarted["token"], TOKENS["elevated"], "the second Quorlin's token")
+        elevates = WINE_VERSION >= 10
+        self.assertEqual(restarted["token"], TOKENS["elevated" if elevates else "limited"], "the second Quorlin's token")
+        if not elevates:
+            self.skipTest(f"Wine {WINE_VERSION}'s runas starts the program with the caller's limited token")
         self.assert_refused_elevated(*self.refuse_a_click(restarted))
         desktop.key("Return")
         self.focus_returns()
+
+    def test_refused_restart_is_explained_and_the_window_stays(self):
+        # The restart starts the program's own file again. Moved away while the window
+        # shows (a running program's file may move on Linux), it cannot be found, and
+        # the restart fails as one that Windows turns down would.
+        program = Path(shutil.copy(options.exe, desktop.scratch / "restarted.exe"))
+        shown, _ = self.refuse_a_click_with("limited", exe=program)
+        program.rename(program.with_suffix(".moved"))
+        desktop.key("Return")  # Yes
+        told = desktop.wait_for(lambda s: s["message"] and "could not be restarted" in s["message"], "the failure told")
+        # Windows' reason, in the system's words: the file is not found (Wine 8), or
+        # its path (Wine 10).
+        told_line = next(line for line in told["message"].splitlines() if "could not be restarted" in line)
+        self.assertIn(told_line, {"Quorlin could not be restarted as an administrator: " +
+                                  desktop.driver("error-text", code)["text"] for code in NOT_FOUND})
+        self.assertEqual(set(told["message"].splitlines()) & {"OK", "&Yes", "&No"}, {"OK"})
+        self.assertEqual((told["pid"], checks(told)), (shown["pid"], (1, 0, 0)), "the same window, as it was")
+        desktop.key("Return")
+        self.focus_returns()
+
+    def test_readme_reg_lines_set_and_show_the_value_quorlin_reads(self):
+        # Run as written by the 64-bit reg, as on 64-bit Windows, whose own reg would
+        # write the other view without the line's /reg:32.
+        desktop.end_program()
+        desktop.driver("reg-clear")
+        self.addCleanup(desktop.x, WINE64, "reg", "delete", r"HKLM\SOFTWARE\AGEIA Technologies", "/f", "/reg:32",
+                        check=False)  # missing already where the test got that far
+        desktop.x(WINE64, *readme_reg_line("add"))
+        if pe_bits(options.exe) == 64:
+            # The 64-bit build reads the 64-bit view, so no window can show the line's
+            # value: it must stand where the 32-bit program reads it, and nowhere else.
+            wow = desktop.x(WINE64, "reg", "query", r"HKLM\SOFTWARE\WOW6432Node\AGEIA Technologies", "/v",
+                            "HwSelection", "/reg:64")
+            self.assertRegex(wow, r"HwSelection\s+REG_SZ\s+GPU\b")
+            self.assertIsNone(desktop.stored(), "the 64-bit view")
+            self.assertRegex(desktop.x(WINE64, *readme_reg_line("query")), r"HwSelection\s+REG_SZ\s+GPU\b")
+            return
+        desktop.launch()
+        state = desktop.wait_for(lambda s: s["focus"], "the first focus")
+        self.assertEqual(checks(state), (1, 0, 0), "the line's GPU shows")
+        self.click(state, OPTION2)
+        self.assert_stored(CPU)
+        self.assertRegex(desktop.x(WINE64, *readme_reg_line("query")), r"HwSelection\s+REG_SZ\s+CPU\b")
 
     def test_error_code_without_system_text_reads_as_its_number(self):
         # Bit 29 marks applications' own codes: the system has a text for none of them.
