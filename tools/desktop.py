@@ -129,11 +129,13 @@ class Desktop:
     # is a verb that starts a program, which a second try would start twice.
     def driver(self, *args, check=True):
         command = [self.loader, self.driver_exe, *map(str, args)]
-        done = subprocess.run(command, env=self.env, capture_output=True, text=True, timeout=60)
+        # Wine's own errors on: a run that fails in Wine, not in the driver, says why.
+        env = dict(self.env, WINEDEBUG="-all,err+all")
+        done = subprocess.run(command, env=env, capture_output=True, text=True, timeout=60)
         if args[0] not in ("run", "hold") and not done.stdout.strip() and WINE_FAILED_TO_START.search(done.stderr):
             print(f"{self.describe(args)}: Wine did not start it (exit {done.returncode}: {done.stderr.strip()}); "
                   "trying once more", file=sys.stderr)
-            done = subprocess.run(command, env=self.env, capture_output=True, text=True, timeout=60)
+            done = subprocess.run(command, env=env, capture_output=True, text=True, timeout=60)
         if check and done.returncode:
             raise RuntimeError(f"{self.describe(args)}: exit {done.returncode}: {done.stdout}{done.stderr}")
         return json.loads(done.stdout.splitlines()[-1]) if done.stdout.strip() else None
