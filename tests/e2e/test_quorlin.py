@@ -70,6 +70,11 @@ def checks(state):
     return tuple(state["controls"][option]["check"] for option in OPTIONS)
 
 
+# The buttons of the message box the state shows.
+def buttons(state):
+    return set(state["message"].splitlines()) & {"OK", "&Yes", "&No"}
+
+
 class QuorlinTest(unittest.TestCase):
     def tearDown(self):
         desktop.end_program()
@@ -249,7 +254,7 @@ class QuorlinTest(unittest.TestCase):
         # The system's text for the refusal, without the line break it comes with.
         self.assertRegex(shown["message"], re.compile(r"not saved: access (is )?denied\.\n\n", re.IGNORECASE))
         self.assertEqual(checks(shown), (1, 0, 0), "the refused choice is put back")
-        return shown, set(shown["message"].splitlines()) & {"OK", "&Yes", "&No"}
+        return shown, buttons(shown)
 
     # Started (from EXE, a copy of quorlin.exe) with GPU stored and an administrator's
     # token of that standing (which the window's process is checked to have), as
@@ -322,7 +327,7 @@ class QuorlinTest(unittest.TestCase):
         told_line = next(line for line in told["message"].splitlines() if "could not be restarted" in line)
         self.assertIn(told_line, {"Quorlin could not be restarted as an administrator: " +
                                   desktop.driver("error-text", code)["text"] for code in NOT_FOUND})
-        self.assertEqual(set(told["message"].splitlines()) & {"OK", "&Yes", "&No"}, {"OK"})
+        self.assertEqual(buttons(told), {"OK"})
         self.assertEqual((told["pid"], checks(told)), (shown["pid"], (1, 0, 0)), "the same window, as it was")
         desktop.key("Return")
         self.focus_returns()
